@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Installs everything the builds and tests need on a fresh Debian 12 machine.
+# Idempotent: when every package is already present it only checks and returns.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32 libwine:i386
+  libcpp-httplib-dev libcli11-dev
+  python3 procps
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+done
+if [ "$(dpkg --print-foreign-architectures | grep -c '^i386$')" = 0 ]; then
+  dpkg --add-architecture i386
+  missing+=(i386-arch)
+fi
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+echo "setup: installing: ${missing[*]}"
+
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+install_args=(-y -q --no-install-recommends)
+real_packages=()
+for p in "${PACKAGES[@]}"; do real_packages+=("$p"); done
+
+try_normal() {
+  $SUDO apt-get update -q && $SUDO apt-get install "${install_args[@]}" "${real_packages[@]}"
+}
+
+# The i386 index of the security suite can fail to download on this mirror, which
+# leaves apt unable to line up i386 and amd64 versions.  Fall back to a source list
+# that holds only the base suite of the main archive.
+try_base_only() {
+  local dir
+  dir=$(mktemp -d /tmp/ostrel-apt.XXXXXX)
+  local src=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$src" ]; then
+    python3 - "$src" "$dir/base.sources" <<'PY'
+import sys
+text = open(sys.argv[1]).read()
+out = []
+for stanza in text.split("\n\n"):
+    lines = [l for l in stanza.splitlines() if l.strip()]
+    if not lines or any("security" in l for l in lines if l.startswith("URIs:") or l.startswith("Suites:")):
+        continue
+    fixed = []
+    for l in lines:
+        if l.startswith("Suites:"):
+            suites = [s for s in l.split()[1:] if "-" not in s]
+            l = "Suites: " + " ".join(suites)
+        fixed.append(l)
+    out.append("\n".join(fixed))
+open(sys.argv[2], "w").write("\n\n".join(out) + "\n")
+PY
+  else
+    echo "Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" > "$dir/base.sources"
+  fi
+  local opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$dir")
+  $SUDO apt-get "${opts[@]}" update -q && \
+    $SUDO apt-get "${opts[@]}" install "${install_args[@]}" "${real_packages[@]}"
+}
+
+if ! try_normal; then
+  echo "setup: normal install failed; retrying with the base suite only"
+  try_base_only
+fi
+echo "setup: done"

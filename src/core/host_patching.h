@@ -1,0 +1,8 @@
+// Patching of the host executable's script-runtime imports (dedicated server).
+#pragma once
+
+namespace core {
+
+int install_script_hooks();
+
+}  // namespace core

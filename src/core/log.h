@@ -1,0 +1,17 @@
+// The library's log: a daily file under "logs/ostrel" in the working folder,
+// optionally echoed as "HLD1" datagrams to a log collector.
+#pragma once
+#include <cstdint>
+
+#include "core/text.h"
+
+namespace core {
+
+// The text carries its own "\r\n".  0 when the line went to the file, 1 when
+// the file did not open (the echo is attempted either way).
+int log_printf(const char* format, ...) OSTREL_PRINTF(1, 2);
+// Sets up the echo: value (the server's query port) and the collector address
+// (network order; 0 keeps the previous destination).  Always 0.
+int log_echo_setup(uint16_t value, uint32_t address);
+
+}  // namespace core

@@ -1,0 +1,61 @@
+// Registry value readers with the library's type and size rules.
+#include "core/registry_readers.h"
+
+#include <cstring>
+
+#include "core/bytes.h"
+
+namespace core {
+
+int registry_read_dword(platform::registry_key* key, const char* name, uint32_t* out) {
+  uint8_t data[8];
+  uint32_t type = 0, size = sizeof data;
+  if (!key || platform::registry_query(key, name, &type, data, &size) != 0) return 1;
+  if (type != platform::reg_dword || size < 4) return 1;
+  *out = bytes::load_u32le(data);
+  return 0;
+}
+
+int registry_read_dword(platform::registry_root root, const char* name, uint32_t* out) {
+  platform::registry_key* key = platform::registry_open(root);
+  if (!key) return 1;
+  int rc = registry_read_dword(key, name, out);
+  platform::registry_close(key);
+  return rc;
+}
+
+int read_server_browser_mode(uint32_t* out) {
+  if (registry_read_dword(platform::registry_root::current_user, "serverBrowserMode", out) == 0)
+    return 0;
+  return registry_read_dword(platform::registry_root::local_machine, "serverBrowserMode", out);
+}
+
+int registry_read_string(const char* name, char* out) {
+  platform::registry_key* key = platform::registry_open(platform::registry_root::current_user);
+  if (!key) return 1;
+  char data[registry_text_capacity];
+  uint32_t type = 0, size = registry_text_capacity;
+  int rc = platform::registry_query(key, name, &type, data, &size);
+  platform::registry_close(key);
+  if (rc != 0 || size > registry_text_capacity) return 1;
+  if (type != platform::reg_sz && type != platform::reg_expand_sz && type != platform::reg_multi_sz)
+    return 1;
+  std::memcpy(out, data, size);
+  out[size] = '\0';
+  return 0;
+}
+
+int split_leading_word(char* text, char** word, char** rest) {
+  *word = text;
+  char* p = text;
+  while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9')) ++p;
+  if (*p) {
+    *p = '\0';
+    *rest = p + 1;
+  } else {
+    *rest = p;
+  }
+  return 0;
+}
+
+}  // namespace core

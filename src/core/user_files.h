@@ -1,0 +1,16 @@
+// Files in the per-user folder: "<roaming application data>\Ostrel\<name>".
+#pragma once
+#include <cstdio>
+
+#include "core/text.h"
+
+namespace core {
+
+// Opens name in the per-user folder (or as given when it contains ':') with a
+// standard open mode.  0 and *out on success, non-zero otherwise.
+int open_user_file(FILE** out, const char* name, const char* mode);
+// Formats the name into 100 bytes first; an empty or over-long name opens nothing.
+int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...)
+    OSTREL_PRINTF(3, 4);
+
+}  // namespace core

@@ -1,0 +1,45 @@
+// Native clocks, with a settable clock for tests.
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "platform/native/test_controls.h"
+
+namespace platform {
+namespace {
+std::atomic<int> fake_clock{0};
+std::atomic<uint32_t> fake_seconds{0};
+}  // namespace
+
+uint32_t now_seconds() {
+  if (fake_clock.load()) return fake_seconds.load();
+  return static_cast<uint32_t>(::time(nullptr));
+}
+
+uint64_t now_millis() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+void sleep_ms(uint32_t ms) { ::usleep(static_cast<useconds_t>(ms) * 1000u); }
+
+utc_time utc_from_seconds(uint32_t seconds) {
+  time_t t = seconds;
+  struct tm parts {};
+  gmtime_r(&t, &parts);
+  return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+          parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+namespace test {
+void set_clock(uint32_t seconds) {
+  fake_seconds = seconds;
+  fake_clock = 1;
+}
+void advance_clock(uint32_t seconds) { fake_seconds += seconds; }
+void use_real_clock() { fake_clock = 0; }
+}  // namespace test
+
+}  // namespace platform

@@ -1,0 +1,57 @@
+// Native files and folders; the application-data folder lives under a
+// temporary directory unless a test names another.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "core/text.h"
+#include "platform/native/test_controls.h"
+
+namespace platform {
+namespace {
+std::mutex guard;
+bool appdata_set = false;
+bool appdata_valid = true;
+std::string appdata;
+
+std::string default_appdata() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp && *tmp ? tmp : "/tmp";
+  return base + "/ostrel-appdata-" + std::to_string(::getpid());
+}
+}  // namespace
+
+FILE* open_file(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+int appdata_folder(char* out, size_t size) {
+  std::lock_guard<std::mutex> hold(guard);
+  if (!appdata_set) {
+    appdata = default_appdata();
+    ::mkdir(appdata.c_str(), 0700);
+    appdata_set = true;
+  }
+  if (!appdata_valid || size == 0) return 1;
+  return text::copy_bounded(out, size, appdata.c_str());
+}
+
+void create_folder(const char* path) {
+  // Windows-style separators from portable code name the same folder here.
+  std::string p = path;
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  ::mkdir(p.c_str(), 0700);
+}
+
+namespace test {
+void set_appdata_folder(const char* path) {
+  std::lock_guard<std::mutex> hold(guard);
+  appdata_set = true;
+  appdata_valid = path != nullptr;
+  appdata = path ? path : "";
+}
+}  // namespace test
+
+}  // namespace platform

@@ -1,0 +1,112 @@
+// Native datagram helpers on BSD sockets, so unit tests exchange real
+// datagrams with reference service pieces on loopback.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/native/test_controls.h"
+
+namespace platform {
+
+socket_handle udp_open() {
+  int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  return s < 0 ? invalid_socket : static_cast<socket_handle>(s);
+}
+
+void socket_close(socket_handle s) {
+  if (s != invalid_socket) ::close(static_cast<int>(s));
+}
+
+int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t address,
+                uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = address;
+  ssize_t n = ::sendto(static_cast<int>(s), data, length, 0, reinterpret_cast<sockaddr*>(&to),
+                       sizeof to);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int wait_readable(socket_handle s, uint32_t timeout_ms) {
+  pollfd p{static_cast<int>(s), POLLIN, 0};
+  int n = ::poll(&p, 1, static_cast<int>(timeout_ms));
+  if (n < 0) return -1;
+  return n > 0 ? 1 : 0;
+}
+
+int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* address,
+                     uint16_t* port, int* ipv4) {
+  sockaddr_storage from{};
+  socklen_t from_length = sizeof from;
+  ssize_t n = ::recvfrom(static_cast<int>(s), buffer, size, 0,
+                         reinterpret_cast<sockaddr*>(&from), &from_length);
+  if (n < 0) return -1;
+  *ipv4 = 0;
+  *address = 0;
+  *port = 0;
+  if (from_length == sizeof(sockaddr_in) && from.ss_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&from);
+    *ipv4 = 1;
+    *address = in->sin_addr.s_addr;
+    *port = ntohs(in->sin_port);
+  }
+  return static_cast<int>(n);
+}
+
+int resolve_ipv4(const char* host, uint32_t* out, int max) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* list = nullptr;
+  if (::getaddrinfo(host, "80", &hints, &list) != 0) return 0;
+  int count = 0;
+  for (addrinfo* a = list; a && count < max; a = a->ai_next) {
+    if (a->ai_family != AF_INET) continue;
+    out[count++] = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+  }
+  ::freeaddrinfo(list);
+  return count;
+}
+
+namespace {
+int bsd_recvfrom(uintptr_t s, char* buffer, int length, int flags, void* from, int* from_length) {
+  socklen_t n = from_length ? static_cast<socklen_t>(*from_length) : 0;
+  ssize_t r = ::recvfrom(static_cast<int>(s), buffer, length < 0 ? 0 : static_cast<size_t>(length),
+                         flags, static_cast<sockaddr*>(from), from_length ? &n : nullptr);
+  if (from_length) *from_length = static_cast<int>(n);
+  return r < 0 ? -1 : static_cast<int>(r);
+}
+int bsd_sendto(uintptr_t s, const char* buffer, int length, int flags, const void* to,
+               int to_length) {
+  ssize_t r = ::sendto(static_cast<int>(s), buffer, length < 0 ? 0 : static_cast<size_t>(length),
+                       flags, static_cast<const sockaddr*>(to), static_cast<socklen_t>(to_length));
+  return r < 0 ? -1 : static_cast<int>(r);
+}
+std::atomic<recvfrom_fn> recv_override{nullptr};
+std::atomic<sendto_fn> send_override{nullptr};
+int routed_recvfrom(uintptr_t s, char* b, int l, int f, void* from, int* fl) {
+  recvfrom_fn fn = recv_override.load();
+  return fn ? fn(s, b, l, f, from, fl) : bsd_recvfrom(s, b, l, f, from, fl);
+}
+int routed_sendto(uintptr_t s, const char* b, int l, int f, const void* to, int tl) {
+  sendto_fn fn = send_override.load();
+  return fn ? fn(s, b, l, f, to, tl) : bsd_sendto(s, b, l, f, to, tl);
+}
+}  // namespace
+
+recvfrom_fn real_recvfrom_function() { return routed_recvfrom; }
+sendto_fn real_sendto_function() { return routed_sendto; }
+
+namespace test {
+void set_real_recvfrom(recvfrom_fn fn) { recv_override = fn; }
+void set_real_sendto(sendto_fn fn) { send_override = fn; }
+}  // namespace test
+
+}  // namespace platform

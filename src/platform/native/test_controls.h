@@ -1,0 +1,44 @@
+// Test controls of the native platform: what the Windows build takes from the
+// operating system, tests set here (clock, executable path, command line,
+// registry, application-data folder, other processes, the real socket calls).
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/net.h"
+#include "platform/platform.h"
+
+namespace platform::test {
+
+// Clock: a set clock stays where it is put until moved; use_real_clock undoes it.
+void set_clock(uint32_t seconds);
+void advance_clock(uint32_t seconds);
+void use_real_clock();
+
+// nullptr makes executable_path fail.
+void set_executable_path(const char* path);
+void set_command_line(const char* line);
+
+// In-memory registry; a root has the product key once any value is set in it
+// or create_product_key is called.
+void registry_reset();
+void registry_create_product_key(registry_root root);
+void registry_set(registry_root root, const char* name, uint32_t type, const void* data,
+                  uint32_t size);
+void registry_set_dword(registry_root root, const char* name, uint32_t value);
+void registry_set_string(registry_root root, const char* name, const std::string& value);
+void registry_delete(registry_root root, const char* name);
+
+// Application-data folder; nullptr makes the query fail.  Default: a folder
+// under the system's temporary directory.
+void set_appdata_folder(const char* path);
+
+// Image names of other processes; a pid without a name cannot be opened.
+void set_process_image_name(uint32_t pid, const char* name);
+void clear_process_image_names();
+
+// Replaces the real receive and send functions; nullptr restores the BSD ones.
+void set_real_recvfrom(recvfrom_fn fn);
+void set_real_sendto(sendto_fn fn);
+
+}  // namespace platform::test

@@ -1,0 +1,70 @@
+// Native threads, lock and thread-local slots on POSIX threads.
+#include <pthread.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+struct lock {
+  pthread_mutex_t mutex;
+};
+
+lock* lock_create() {
+  lock* l = new (std::nothrow) lock;
+  if (l) pthread_mutex_init(&l->mutex, nullptr);
+  return l;
+}
+void lock_destroy(lock* l) {
+  if (!l) return;
+  pthread_mutex_destroy(&l->mutex);
+  delete l;
+}
+void lock_acquire(lock* l) { pthread_mutex_lock(&l->mutex); }
+void lock_release(lock* l) { pthread_mutex_unlock(&l->mutex); }
+
+namespace {
+struct thread_start_args {
+  void (*body)(void*);
+  void* arg;
+};
+void* thread_trampoline(void* p) {
+  thread_start_args args = *static_cast<thread_start_args*>(p);
+  delete static_cast<thread_start_args*>(p);
+  args.body(args.arg);
+  return nullptr;
+}
+}  // namespace
+
+int thread_start(void (*body)(void*), void* arg) {
+  auto* args = new (std::nothrow) thread_start_args{body, arg};
+  if (!args) return 1;
+  pthread_t t;
+  if (pthread_create(&t, nullptr, thread_trampoline, args) != 0) {
+    delete args;
+    return 1;
+  }
+  pthread_detach(t);
+  return 0;
+}
+
+thread_slot thread_slot_alloc() {
+  pthread_key_t key;
+  if (pthread_key_create(&key, nullptr) != 0) return {0, 0};
+  return {static_cast<uintptr_t>(key), 1};
+}
+void thread_slot_free(thread_slot& slot) {
+  if (slot.valid) pthread_key_delete(static_cast<pthread_key_t>(slot.index));
+  slot = {0, 0};
+}
+void* thread_slot_get(const thread_slot& slot) {
+  return slot.valid ? pthread_getspecific(static_cast<pthread_key_t>(slot.index)) : nullptr;
+}
+int thread_slot_set(const thread_slot& slot, void* value) {
+  return slot.valid && pthread_setspecific(static_cast<pthread_key_t>(slot.index), value) == 0
+             ? 0
+             : 1;
+}
+
+}  // namespace platform

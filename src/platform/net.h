@@ -1,0 +1,47 @@
+// The library's own datagram client helpers over the real socket functions
+// (never through the DLL's exports), and name resolution for service hosts.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+using socket_handle = uintptr_t;
+inline constexpr socket_handle invalid_socket = ~static_cast<uintptr_t>(0);
+
+socket_handle udp_open();
+void socket_close(socket_handle s);
+// address in network byte order, port in host order.  Returns bytes sent or -1.
+int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t address,
+                uint16_t port);
+// 1 readable, 0 time-out, -1 error.
+int wait_readable(socket_handle s, uint32_t timeout_ms);
+// Receives one datagram; fills the sender's IPv4 address (network order) and
+// port, and sets *ipv4 to 1 when the sender was a 16-byte IPv4 socket address.
+// Returns the datagram's length or -1.
+int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* address,
+                     uint16_t* port, int* ipv4);
+// Resolves a host name to at most max IPv4 addresses (network order), in the
+// order the resolver returns them.  Returns how many were found.
+int resolve_ipv4(const char* host, uint32_t* out, int max);
+
+}  // namespace platform
+
+#ifdef _WIN32
+#define OSTREL_SOCKAPI __stdcall
+#else
+#define OSTREL_SOCKAPI
+#endif
+
+namespace platform {
+
+// The real receive and send functions with the Windows Sockets signatures (the
+// socket address is the caller's own bytes, passed through untouched).
+using recvfrom_fn = int(OSTREL_SOCKAPI*)(uintptr_t s, char* buffer, int length, int flags,
+                                         void* from, int* from_length);
+using sendto_fn = int(OSTREL_SOCKAPI*)(uintptr_t s, const char* buffer, int length, int flags,
+                                       const void* to, int to_length);
+recvfrom_fn real_recvfrom_function();
+sendto_fn real_sendto_function();
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+// The platform seam: the only interface through which portable library code
+// reaches the operating system.  Implemented once for Windows (win32/, the DLL)
+// and once for Linux (native/, tests, fuzzers and benchmarks).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace platform {
+
+// ---- Clocks -----------------------------------------------------------------
+uint32_t now_seconds();      // whole seconds since 1970
+uint64_t now_millis();       // milliseconds of system time, for time-outs
+void sleep_ms(uint32_t ms);
+
+struct utc_time {
+  int year, month, day, hour, minute, second;
+};
+utc_time utc_from_seconds(uint32_t seconds);
+
+// ---- The process ------------------------------------------------------------
+// Full path of the process's executable into out (size bytes, always
+// terminated).  Returns 0 on success, 1 when the platform cannot tell.
+int executable_path(char* out, size_t size);
+const char* command_line();  // never null
+uint32_t process_id();
+// Image file name of another process as the platform reports it (device-path
+// form on Windows).  Returns 0 on success, 1 when the process cannot be opened
+// or queried.
+int process_image_name(uint32_t pid, char* out, size_t size);
+// Bytes that differ from run to run, mixed into the random seed.
+void entropy(void* out, size_t size);
+
+// ---- Files and folders ------------------------------------------------------
+FILE* open_file(const char* path, const char* mode);
+// Roaming application-data folder of the current user; 0 on success.
+int appdata_folder(char* out, size_t size);
+void create_folder(const char* path);  // an existing folder is no error
+
+// ---- Registry (the product key "Software\Ostrel Systems\Ostrel Client") -----
+enum class registry_root { current_user, local_machine };
+inline constexpr uint32_t reg_sz = 1, reg_expand_sz = 2, reg_binary = 3, reg_dword = 4,
+                          reg_multi_sz = 7;
+struct registry_key;  // opaque
+registry_key* registry_open(registry_root root);  // null when the key does not exist
+void registry_close(registry_key* key);
+// Reads a value into data (capacity *size bytes).  Returns 0 and sets *type and
+// *size (bytes stored) on success; 1 when the value is missing or does not fit
+// in the capacity given.
+int registry_query(registry_key* key, const char* name, uint32_t* type, void* data,
+                   uint32_t* size);
+
+// ---- Threads, one lock type, a thread-local slot ----------------------------
+struct lock;  // opaque
+lock* lock_create();  // null when it cannot be allocated
+void lock_destroy(lock* l);
+void lock_acquire(lock* l);
+void lock_release(lock* l);
+
+// Starts a detached thread running body(arg).  Returns 0 on success.
+int thread_start(void (*body)(void*), void* arg);
+
+struct thread_slot {
+  uintptr_t index;
+  int valid;
+};
+thread_slot thread_slot_alloc();
+void thread_slot_free(thread_slot& slot);
+void* thread_slot_get(const thread_slot& slot);
+int thread_slot_set(const thread_slot& slot, void* value);
+
+}  // namespace platform

@@ -1,0 +1,78 @@
+// The library's own datagram helpers on the real WS2_32 functions, bound by
+// ordinal (and getaddrinfo by name) through the DLL's import table.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+#include "platform/net.h"
+
+namespace platform {
+
+socket_handle udp_open() {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_handle>(s);
+}
+
+void socket_close(socket_handle s) {
+  if (s != invalid_socket) closesocket(static_cast<SOCKET>(s));
+}
+
+int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t address,
+                uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = address;
+  int n = sendto(static_cast<SOCKET>(s), static_cast<const char*>(data), static_cast<int>(length),
+                 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int wait_readable(socket_handle s, uint32_t timeout_ms) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(static_cast<SOCKET>(s), &readable);
+  timeval tv{static_cast<long>(timeout_ms / 1000), static_cast<long>((timeout_ms % 1000) * 1000)};
+  int n = select(0, &readable, nullptr, nullptr, &tv);
+  if (n == SOCKET_ERROR) return -1;
+  return n > 0 ? 1 : 0;
+}
+
+int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* address,
+                     uint16_t* port, int* ipv4) {
+  sockaddr_storage from{};
+  int from_length = sizeof from;
+  int n = recvfrom(static_cast<SOCKET>(s), static_cast<char*>(buffer), static_cast<int>(size), 0,
+                   reinterpret_cast<sockaddr*>(&from), &from_length);
+  if (n == SOCKET_ERROR) return -1;
+  *ipv4 = 0;
+  *address = 0;
+  *port = 0;
+  if (from_length == sizeof(sockaddr_in) && from.ss_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&from);
+    *ipv4 = 1;
+    *address = in->sin_addr.s_addr;
+    *port = ntohs(in->sin_port);
+  }
+  return n;
+}
+
+int resolve_ipv4(const char* host, uint32_t* out, int max) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(host, "80", &hints, &list) != 0) return 0;
+  int count = 0;
+  for (addrinfo* a = list; a && count < max; a = a->ai_next) {
+    if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) continue;
+    out[count++] = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+  }
+  freeaddrinfo(list);
+  return count;
+}
+
+recvfrom_fn real_recvfrom_function() { return reinterpret_cast<recvfrom_fn>(&::recvfrom); }
+sendto_fn real_sendto_function() { return reinterpret_cast<sendto_fn>(&::sendto); }
+
+}  // namespace platform

@@ -1,0 +1,13 @@
+// The DLL entry: start-up on process attach, tear-down on detach.  Loading
+// never fails on the library's account, so every call reports success.
+#include <windows.h>
+
+#include "core/startup.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH)
+    core::library_attach();
+  else if (reason == DLL_PROCESS_DETACH)
+    core::library_detach();
+  return TRUE;
+}

@@ -1,0 +1,49 @@
+// Drives hostsim.exe under Wine over its standard input and output, in one
+// private Wine prefix per test run.
+#pragma once
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace e2e {
+
+// Paths of the DLL build's testbed.
+std::string win_bin();
+std::string client_dir();  // hostsim.exe + ostrel.dll as a game client
+std::string server_dir();  // the same under a folder whose name holds "w32ded"
+std::string plain_dir();   // hostsim.exe linked to WS2_32.dll itself
+std::string wine_prefix();
+// Runs a shell command line and returns its standard output.
+std::string run_capture(const std::string& command, int* status = nullptr);
+
+// Creates the run's prefix (fresh copy of a template made once) and starts a
+// persistent wineserver; stop_wine ends it.
+void start_wine();
+void stop_wine();
+
+class hostsim {
+ public:
+  hostsim() = default;
+  hostsim(const hostsim&) = delete;
+  hostsim& operator=(const hostsim&) = delete;
+  ~hostsim();
+
+  // Starts <dir>/hostsim.exe with dir as working folder; true once it said "ok ready".
+  bool start(const std::string& dir, const std::string& arguments = "");
+  // Sends one command line and returns its one-line answer ("" on time-out).
+  std::string command(const std::string& line, int timeout_ms = 15000);
+  void stop();
+  pid_t pid() const { return pid_; }
+
+ private:
+  std::string read_line(int timeout_ms);
+  pid_t pid_ = -1;
+  int to_child_ = -1;
+  int from_child_ = -1;
+  std::string pending_;
+};
+
+// Splits "ok a b c" into {"ok", "a", "b", "c"}.
+std::vector<std::string> words(const std::string& line);
+
+}  // namespace e2e

@@ -1,0 +1,156 @@
+// The Windows platform layer under Wine: clocks, process facts, threads, the
+// lock, thread-local slots and the datagram helpers against real WS2_32.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/net.h"
+#include "platform/platform.h"
+
+namespace {
+
+struct winsock_environment : ::testing::Environment {
+  void SetUp() override {
+    WSADATA wsa;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  }
+  void TearDown() override { WSACleanup(); }
+};
+const auto* const winsock_env = ::testing::AddGlobalTestEnvironment(new winsock_environment);
+
+TEST(Win32Platform, ClocksAgreeWithEachOther) {
+  uint32_t s = platform::now_seconds();
+  uint64_t ms = platform::now_millis();
+  EXPECT_GT(s, 1600000000u);
+  EXPECT_LE(ms / 1000 - s, 1u);
+  platform::utc_time t = platform::utc_from_seconds(86400 * 365);
+  EXPECT_EQ(t.year, 1971);
+  EXPECT_EQ(t.month, 1);
+  EXPECT_EQ(t.day, 1);
+}
+
+TEST(Win32Platform, ExecutablePathAndProcess) {
+  char path[260];
+  ASSERT_EQ(platform::executable_path(path, sizeof path), 0);
+  EXPECT_NE(std::strstr(path, "wine_unit_tests.exe"), nullptr) << path;
+  // A buffer too small is still terminated.
+  char tiny[8];
+  platform::executable_path(tiny, sizeof tiny);
+  EXPECT_EQ(tiny[7], '\0');
+  EXPECT_EQ(platform::process_id(), GetCurrentProcessId());
+  EXPECT_NE(std::strstr(platform::command_line(), "wine_unit_tests"), nullptr);
+}
+
+TEST(Win32Platform, EntropyDiffersBetweenCalls) {
+  uint8_t a[32], b[32];
+  platform::entropy(a, sizeof a);
+  platform::entropy(b, sizeof b);
+  EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
+}
+
+TEST(Win32Platform, ThreadSlotIsPerThread) {
+  platform::thread_slot slot = platform::thread_slot_alloc();
+  ASSERT_TRUE(slot.valid);
+  int mine = 1, theirs = 2;
+  ASSERT_EQ(platform::thread_slot_set(slot, &mine), 0);
+  std::atomic<void*> seen_before{reinterpret_cast<void*>(1)};
+  std::atomic<void*> seen_after{nullptr};
+  struct ctx {
+    platform::thread_slot* slot;
+    int* value;
+    std::atomic<void*>* before;
+    std::atomic<void*>* after;
+    std::atomic<int> done{0};
+  } c{&slot, &theirs, &seen_before, &seen_after};
+  ASSERT_EQ(platform::thread_start(
+                [](void* p) {
+                  auto* c = static_cast<ctx*>(p);
+                  c->before->store(platform::thread_slot_get(*c->slot));
+                  platform::thread_slot_set(*c->slot, c->value);
+                  c->after->store(platform::thread_slot_get(*c->slot));
+                  c->done = 1;
+                },
+                &c),
+            0);
+  while (!c.done) platform::sleep_ms(1);
+  EXPECT_EQ(seen_before.load(), nullptr);
+  EXPECT_EQ(seen_after.load(), &theirs);
+  EXPECT_EQ(platform::thread_slot_get(slot), &mine);
+  platform::thread_slot_free(slot);
+  EXPECT_FALSE(slot.valid);
+}
+
+TEST(Win32Platform, LockSerialisesThreads) {
+  platform::lock* l = platform::lock_create();
+  ASSERT_NE(l, nullptr);
+  struct ctx {
+    platform::lock* l;
+    long counter = 0;
+    std::atomic<int> finished{0};
+  } c{l};
+  auto body = [](void* p) {
+    auto* c = static_cast<ctx*>(p);
+    for (int i = 0; i < 10000; ++i) {
+      platform::lock_acquire(c->l);
+      long v = c->counter;
+      c->counter = v + 1;
+      platform::lock_release(c->l);
+    }
+    c->finished++;
+  };
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(platform::thread_start(body, &c), 0);
+  while (c.finished < 4) platform::sleep_ms(1);
+  EXPECT_EQ(c.counter, 40000);
+  platform::lock_destroy(l);
+}
+
+TEST(Win32Platform, DatagramHelpersOnLoopback) {
+  platform::socket_handle a = platform::udp_open();
+  ASSERT_NE(a, platform::invalid_socket);
+  // Bind a receiver through the real functions, then exchange through the helpers.
+  SOCKET b = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(b, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  int len = sizeof sa;
+  getsockname(b, reinterpret_cast<sockaddr*>(&sa), &len);
+  uint16_t port = ntohs(sa.sin_port);
+
+  EXPECT_EQ(platform::wait_readable(static_cast<platform::socket_handle>(b), 50), 0);
+  ASSERT_EQ(platform::udp_send_to(a, "hello", 5, htonl(INADDR_LOOPBACK), port), 5);
+  ASSERT_EQ(platform::wait_readable(static_cast<platform::socket_handle>(b), 2000), 1);
+  char buf[16];
+  uint32_t from = 0;
+  uint16_t from_port = 0;
+  int ipv4 = 0;
+  int n = platform::udp_receive_from(static_cast<platform::socket_handle>(b), buf, sizeof buf,
+                                     &from, &from_port, &ipv4);
+  ASSERT_EQ(n, 5);
+  EXPECT_EQ(std::memcmp(buf, "hello", 5), 0);
+  EXPECT_EQ(ipv4, 1);
+  EXPECT_EQ(from, htonl(INADDR_LOOPBACK));
+  EXPECT_NE(from_port, 0);
+  platform::socket_close(a);
+  closesocket(b);
+}
+
+TEST(Win32Platform, ResolveIpv4) {
+  uint32_t out[16];
+  ASSERT_GE(platform::resolve_ipv4("localhost", out, 16), 1);
+  EXPECT_EQ(out[0], htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(platform::resolve_ipv4("no-such-host.invalid", out, 16), 0);
+}
+
+TEST(Win32Platform, RealSocketFunctionsAreTheImportedOnes) {
+  EXPECT_EQ(reinterpret_cast<void*>(platform::real_recvfrom_function()),
+            reinterpret_cast<void*>(&::recvfrom));
+  EXPECT_EQ(reinterpret_cast<void*>(platform::real_sendto_function()),
+            reinterpret_cast<void*>(&::sendto));
+}
+
+}  // namespace
