@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "hex.h"
 
 namespace {
@@ -266,6 +267,9 @@ std::string run(const std::string& line, bool& done) {
     in >> s;
     return closesocket(static_cast<SOCKET>(s)) == 0 ? "ok" : err_code();
   }
+  std::string extended;
+  if (run_registry_command(cmd, in, extended)) return extended;
+  if (run_name_command(cmd, in, extended)) return extended;
   if (cmd == "invalid") return invalid_battery();
   if (cmd == "ordinals") return resolve_ordinals();
   if (cmd == "bench_passthrough") {

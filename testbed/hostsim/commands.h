@@ -1,0 +1,10 @@
+// hostsim's command families kept in files of their own.  Each returns true
+// when it knows the command and then sets the one-line answer.
+#pragma once
+#include <sstream>
+#include <string>
+
+// Registry values, the launcher role and per-user files.
+bool run_registry_command(const std::string& cmd, std::istringstream& in, std::string& answer);
+// Name resolution beyond a single look-up (several threads at once, and so on).
+bool run_name_command(const std::string& cmd, std::istringstream& in, std::string& answer);
