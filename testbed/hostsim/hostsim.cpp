@@ -133,17 +133,23 @@ std::string resolve_ordinals() {
   return out;
 }
 
-// Nanoseconds per call of a pass-through export (getsockopt on a real socket).
-std::string bench_passthrough(long calls) {
+// Nanoseconds per call of a pass-through export: "htonl" (pure computation in
+// WS2_32, so the layer's own cost dominates) or "getsockopt" (a real socket call).
+std::string bench_passthrough(long calls, const std::string& function) {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
   if (s == INVALID_SOCKET) return err_code();
   LARGE_INTEGER freq, t0, t1;
   QueryPerformanceFrequency(&freq);
   int value = 0, len = sizeof value;
+  volatile u_long sink = 0;
   QueryPerformanceCounter(&t0);
-  for (long i = 0; i < calls; ++i) {
-    len = sizeof value;
-    getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&value), &len);
+  if (function == "getsockopt") {
+    for (long i = 0; i < calls; ++i) {
+      len = sizeof value;
+      getsockopt(s, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&value), &len);
+    }
+  } else {
+    for (long i = 0; i < calls; ++i) sink = sink + htonl(static_cast<u_long>(i));
   }
   QueryPerformanceCounter(&t1);
   closesocket(s);
@@ -274,8 +280,9 @@ std::string run(const std::string& line, bool& done) {
   if (cmd == "ordinals") return resolve_ordinals();
   if (cmd == "bench_passthrough") {
     long calls = 100000;
-    in >> calls;
-    return bench_passthrough(calls > 0 ? calls : 1);
+    std::string function = "htonl";
+    in >> calls >> function;
+    return bench_passthrough(calls > 0 ? calls : 1, function);
   }
   return "err unknown-command";
 }
