@@ -44,4 +44,10 @@ using sendto_fn = int(OSTREL_SOCKAPI*)(uintptr_t s, const char* buffer, int leng
 recvfrom_fn real_recvfrom_function();
 sendto_fn real_sendto_function();
 
+// The real gethostbyname: a host entry (hostent) or null with the real
+// library's error state.  The name hook hands every name it does not answer
+// itself to this function.
+using gethostbyname_fn = void*(OSTREL_SOCKAPI*)(const char* name);
+gethostbyname_fn real_gethostbyname_function();
+
 }  // namespace platform

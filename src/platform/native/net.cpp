@@ -104,9 +104,23 @@ int routed_sendto(uintptr_t s, const char* b, int l, int f, const void* to, int 
 recvfrom_fn real_recvfrom_function() { return routed_recvfrom; }
 sendto_fn real_sendto_function() { return routed_sendto; }
 
+namespace {
+// Natively no name reaches the machine's resolver: tests decide what the
+// "real" gethostbyname answers, and by default it knows no name at all.
+void* unknown_host(const char*) { return nullptr; }
+std::atomic<gethostbyname_fn> gethostbyname_override{nullptr};
+void* routed_gethostbyname(const char* name) {
+  gethostbyname_fn fn = gethostbyname_override.load();
+  return fn ? fn(name) : unknown_host(name);
+}
+}  // namespace
+
+gethostbyname_fn real_gethostbyname_function() { return routed_gethostbyname; }
+
 namespace test {
 void set_real_recvfrom(recvfrom_fn fn) { recv_override = fn; }
 void set_real_sendto(sendto_fn fn) { send_override = fn; }
+void set_real_gethostbyname(gethostbyname_fn fn) { gethostbyname_override = fn; }
 }  // namespace test
 
 }  // namespace platform

@@ -40,5 +40,8 @@ void clear_process_image_names();
 // Replaces the real receive and send functions; nullptr restores the BSD ones.
 void set_real_recvfrom(recvfrom_fn fn);
 void set_real_sendto(sendto_fn fn);
+// Replaces the real gethostbyname; nullptr restores the default, which
+// answers null (unknown host) for every name.
+void set_real_gethostbyname(gethostbyname_fn fn);
 
 }  // namespace platform::test

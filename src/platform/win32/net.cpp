@@ -75,4 +75,12 @@ int resolve_ipv4(const char* host, uint32_t* out, int max) {
 recvfrom_fn real_recvfrom_function() { return reinterpret_cast<recvfrom_fn>(&::recvfrom); }
 sendto_fn real_sendto_function() { return reinterpret_cast<sendto_fn>(&::sendto); }
 
+namespace {
+// A call rather than a cast of ::gethostbyname, so the pointer's type matches
+// the function it reaches; the error state is left as WS2_32 set it.
+void* OSTREL_SOCKAPI call_real_gethostbyname(const char* name) { return ::gethostbyname(name); }
+}  // namespace
+
+gethostbyname_fn real_gethostbyname_function() { return call_real_gethostbyname; }
+
 }  // namespace platform
