@@ -1,9 +1,65 @@
-// Per-user files: not available yet.
+// Per-user files: the path "<application data>\Ostrel\<name>" is built in a
+// 260-byte buffer, and a folder or name that would not fit is refused whole
+// rather than cut, since a cut path names some other file.
 #include "core/user_files.h"
 
-namespace core {
+#include <cstdarg>
+#include <cstring>
 
-int open_user_file(FILE**, const char*, const char*) { return 1; }
-int open_user_file_fmt(FILE**, const char*, const char*, ...) { return 1; }
+#include "platform/platform.h"
+
+namespace core {
+namespace {
+
+constexpr char folder_name[] = "Ostrel";
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+int open_as_given(FILE** out, const char* name, const char* mode) {
+  *out = platform::open_file(name, mode);
+  return *out ? 0 : 1;
+}
+
+// Appends text at path[*length]; false, and path unchanged, when it would
+// not leave room for the terminating zero.
+bool append(char* path, size_t* length, const char* text) {
+  size_t n = std::strlen(text);
+  if (n >= user_path_size - *length) return false;
+  std::memcpy(path + *length, text, n + 1);
+  *length += n;
+  return true;
+}
+
+}  // namespace
+
+int open_user_file(FILE** out, const char* name, const char* mode) {
+  *out = nullptr;
+  if (name[0] == '\0') return 1;  // would name the folder itself
+  if (std::strchr(name, ':')) return open_as_given(out, name, mode);
+
+  char path[user_path_size];
+  if (platform::appdata_folder(path, sizeof path) != 0) return 1;
+  path[user_path_size - 1] = '\0';
+  if (path[0] == '\0') return open_as_given(out, name, mode);
+
+  size_t length = std::strlen(path);
+  if (!is_separator(path[length - 1]) && !append(path, &length, "\\")) return 1;
+  if (!append(path, &length, folder_name)) return 1;
+  platform::create_folder(path);
+  if (!is_separator(name[0]) && !append(path, &length, "\\")) return 1;
+  if (!append(path, &length, name)) return 1;
+  return open_as_given(out, path, mode);
+}
+
+int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...) {
+  *out = nullptr;
+  char name[user_name_size];
+  va_list args;
+  va_start(args, name_format);
+  int n = text::format_bounded_v(name, sizeof name, name_format, args);
+  va_end(args);
+  if (n <= 0) return 1;
+  return open_user_file(out, name, mode);
+}
 
 }  // namespace core

@@ -1,13 +1,18 @@
 // Files in the per-user folder: "<roaming application data>\Ostrel\<name>".
 #pragma once
+#include <cstddef>
 #include <cstdio>
 
 #include "core/text.h"
 
 namespace core {
 
+inline constexpr size_t user_path_size = 260;
+inline constexpr size_t user_name_size = 100;
+
 // Opens name in the per-user folder (or as given when it contains ':') with a
-// standard open mode.  0 and *out on success, non-zero otherwise.
+// standard open mode.  0 and *out on success; 1 and *out null otherwise,
+// also when the folder and name together do not fit in 259 characters.
 int open_user_file(FILE** out, const char* name, const char* mode);
 // Formats the name into 100 bytes first; an empty or over-long name opens nothing.
 int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...)

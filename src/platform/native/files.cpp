@@ -22,9 +22,19 @@ std::string default_appdata() {
   std::string base = tmp && *tmp ? tmp : "/tmp";
   return base + "/ostrel-appdata-" + std::to_string(::getpid());
 }
+
+// Windows-style separators from portable code name the same folders here.
+std::string native_path(const char* path) {
+  std::string p = path;
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  return p;
+}
 }  // namespace
 
-FILE* open_file(const char* path, const char* mode) { return std::fopen(path, mode); }
+FILE* open_file(const char* path, const char* mode) {
+  return std::fopen(native_path(path).c_str(), mode);
+}
 
 int appdata_folder(char* out, size_t size) {
   std::lock_guard<std::mutex> hold(guard);
@@ -37,13 +47,7 @@ int appdata_folder(char* out, size_t size) {
   return text::copy_bounded(out, size, appdata.c_str());
 }
 
-void create_folder(const char* path) {
-  // Windows-style separators from portable code name the same folder here.
-  std::string p = path;
-  for (char& c : p)
-    if (c == '\\') c = '/';
-  ::mkdir(p.c_str(), 0700);
-}
+void create_folder(const char* path) { ::mkdir(native_path(path).c_str(), 0700); }
 
 namespace test {
 void set_appdata_folder(const char* path) {
