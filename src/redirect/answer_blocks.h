@@ -1,5 +1,9 @@
-// The thread slot that holds each thread's gethostbyname answer block.
+// The thread slot that holds each thread's gethostbyname answer block: one
+// block per thread, allocated on the thread's first table answer and kept for
+// the thread's life, so an answer stays valid until the thread's next one.
 #pragma once
+#include <cstdint>
+
 #include "platform/platform.h"
 
 namespace redirect {
@@ -7,5 +11,9 @@ namespace redirect {
 extern platform::thread_slot answer_slot;
 void answer_slot_allocate();
 void answer_slot_release();
+
+// The calling thread's zero-filled block (answer_block_size bytes), allocated
+// on first use; null when it cannot be allocated or kept in the slot.
+uint8_t* thread_answer_block();
 
 }  // namespace redirect

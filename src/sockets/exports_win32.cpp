@@ -1,8 +1,10 @@
 // The five exports that step into traffic.  recvfrom enters the receive
-// dispatch pointer; sendto forwards through the send forwarding pointer; the
-// others reach the real functions until their handling is added.
+// dispatch pointer; sendto forwards through the send forwarding pointer;
+// gethostbyname is the name hook; the others reach the real functions until
+// their handling is added.
 #include <winsock2.h>
 
+#include "redirect/name_hook.h"
 #include "sockets/dispatch.h"
 
 extern "C" {
@@ -23,6 +25,8 @@ int WSAAPI ostrel_connect(SOCKET s, const sockaddr* name, int name_length) {
 
 int WSAAPI ostrel_closesocket(SOCKET s) { return closesocket(s); }
 
-hostent* WSAAPI ostrel_gethostbyname(const char* name) { return gethostbyname(name); }
+hostent* WSAAPI ostrel_gethostbyname(const char* name) {
+  return static_cast<hostent*>(redirect::name_hook(name));
+}
 
 }  // extern "C"
