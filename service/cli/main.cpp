@@ -1,6 +1,8 @@
 // ostrel-service: runs pieces of the reference replacement service on loopback.
 // Each mode is one entry of the table below: a name, a one-line usage and a
 // function over the remaining arguments.
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -9,9 +11,12 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "service/deploy_file.h"
 #include "service/log_collector.h"
+#include "service/lookup_service.h"
 
 namespace {
 
@@ -57,6 +62,64 @@ int run_log_collector(int argc, char** argv) {
   return 0;
 }
 
+// lookup <deploy.conf> [--port N] [--map name=a.b.c.d]...: answers lookup
+// requests on 127.0.0.1 with the deployment's retired host names and ranking
+// hosts mapped to 127.0.0.1 (and any --map), printing each request.
+int run_lookup(int argc, char** argv) {
+  if (argc < 1) return 2;
+  service::deploy_values values;
+  std::string error;
+  uint32_t chain[4];
+  if (!service::read_deploy_file(argv[0], values, error) || !values.chain("lookup_chain", chain)) {
+    std::fprintf(stderr, "ostrel-service: %s\n", error.empty() ? "no lookup_chain" : error.c_str());
+    return 1;
+  }
+  std::vector<std::pair<std::string, uint32_t>> table;
+  for (const char* key : {"retired_stats_web_host", "retired_stats_host", "retired_push_host",
+                          "ranking_host_official", "ranking_host_fmrcoop", "ranking_host_fmrcq"})
+    if (!values.get(key).empty()) table.emplace_back(values.get(key), htonl(INADDR_LOOPBACK));
+  long port = 29960;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--port" && i + 1 < argc) {
+      port = std::strtol(argv[++i], nullptr, 10);
+    } else if (arg == "--map" && i + 1 < argc) {
+      std::string map = argv[++i];
+      size_t eq = map.find('=');
+      in_addr address{};
+      if (eq == std::string::npos || inet_pton(AF_INET, map.c_str() + eq + 1, &address) != 1) return 2;
+      table.emplace_back(map.substr(0, eq), address.s_addr);
+    } else {
+      return 2;
+    }
+  }
+  if (port <= 0 || port > 65535) return 2;
+  service::lookup_service lookup(chain, static_cast<uint16_t>(port));
+  for (const auto& [name, address] : table) {
+    lookup.map_name(name, {address});
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    std::printf("serving %s -> %s\n", name.c_str(), text);
+  }
+  lookup.on_request([](const service::lookup_request_seen& r) {
+    char from[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &r.from_address, from, sizeof from);
+    std::printf("request from %s:%u time %u tag 0x%08X host image record %zu bytes: %s\n", from,
+                r.from_port, r.time, r.tag, r.host_image_record.size(),
+                r.code_ok ? "answered" : "bad code, ignored");
+    std::fflush(stdout);
+  });
+  if (!lookup.start()) {
+    std::fprintf(stderr, "ostrel-service: lookup: cannot bind 127.0.0.1:%ld\n", port);
+    return 1;
+  }
+  std::fprintf(stderr, "lookup service listening on 127.0.0.1:%u; Ctrl-C ends it\n", lookup.port());
+  std::fflush(stdout);
+  wait_for_interrupt();
+  lookup.stop();
+  return 0;
+}
+
 struct mode {
   const char* name;
   const char* usage;
@@ -66,6 +129,7 @@ struct mode {
 const mode modes[] = {
     {"deploy", "deploy <deploy.conf>", run_deploy},
     {"log-collector", "log-collector [port] [address]", run_log_collector},
+    {"lookup", "lookup <deploy.conf> [--port N] [--map name=a.b.c.d]...", run_lookup},
 };
 
 int usage() {
