@@ -38,7 +38,7 @@ TEST(LogCollector, DecodesTheHeaderLittleEndian) {
 TEST(LogCollector, PrintedLinesEscapeControlBytes) {
   service::log_record r;
   r.sequence = 3;
-  r.text = std::string("ok \x1b[2J\\\xff\0z\r\n", 12);
+  r.text = std::string("ok \x1b[2J\\\xff\0z\r\n", 13);
   std::string line = service::format_log_record(r);
   EXPECT_NE(line.find("seq=3"), std::string::npos);
   EXPECT_EQ(line.substr(line.find("| ") + 2), "ok \\x1b[2J\\x5c\\xff\\x00z");
