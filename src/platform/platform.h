@@ -24,9 +24,9 @@ utc_time utc_from_seconds(uint32_t seconds);
 int executable_path(char* out, size_t size);
 const char* command_line();  // never null
 uint32_t process_id();
-// Image file name of another process as the platform reports it (device-path
+// Image file name of a running process as the platform reports it (device-path
 // form on Windows).  Returns 0 on success, 1 when the process cannot be opened
-// or queried.
+// or queried or has already exited.
 int process_image_name(uint32_t pid, char* out, size_t size);
 // Bytes that differ from run to run, mixed into the random seed.
 void entropy(void* out, size_t size);

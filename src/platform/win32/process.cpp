@@ -28,8 +28,14 @@ uint32_t process_id() { return GetCurrentProcessId(); }
 
 int process_image_name(uint32_t pid, char* out, size_t size) {
   if (size == 0) return 1;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid);
   if (!process) return 1;
+  // An exited process stays open-able while anyone holds a handle to it (the
+  // program that started it, say); it no longer counts as that process.
+  if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT) {
+    CloseHandle(process);
+    return 1;
+  }
   DWORD n = GetProcessImageFileNameA(process, out, static_cast<DWORD>(size));
   CloseHandle(process);
   out[size - 1] = '\0';
