@@ -88,9 +88,9 @@ bool decode_lookup_request(const uint32_t chain[4], const uint8_t* data, size_t 
   out.time = bytes::load_u32le(clear.data() + request_time);
   out.tag = bytes::load_u32le(clear.data() + request_tag);
   out.host_image_record.assign(clear.begin() + request_record, clear.end());
-  const uint8_t* code =
-      keyed_md5(chain).add(clear.data() + request_id, clear.size() - request_id).finish();
-  out.code_ok = std::memcmp(code, data + size - 16, 16) == 0;
+  keyed_md5 code(chain);
+  code.add(clear.data() + request_id, clear.size() - request_id);
+  out.code_ok = std::memcmp(code.finish(), data + size - 16, 16) == 0;
   return true;
 }
 
