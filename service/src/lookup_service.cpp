@@ -17,7 +17,9 @@ namespace service {
 namespace {
 
 int bind_udp(const std::string& address, uint16_t port, uint16_t* bound_port) {
-  int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  // Close-on-exec: a hostsim started from the same process must not inherit
+  // (and keep bound) the service's port.
+  int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (s < 0) return -1;
   sockaddr_in sa{};
   sa.sin_family = AF_INET;

@@ -1,6 +1,99 @@
-// hostsim commands for name resolution beyond a single look-up.
+// hostsim commands for name resolution beyond a single look-up:
+//   resolve_ptr NAME        one look-up on the command thread, with the address
+//                           of the host entry returned (answers built by
+//                           ostrel.dll live in a per-thread block)
+//   resolve_threads N NAME  N threads resolve NAME at the same moment; each
+//                           thread's answer, with its pointer, joined by " | "
 #include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 
-bool run_name_command(const std::string&, std::istringstream&, std::string&) { return false; }
+namespace {
+
+std::string address_text(const char* address) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(address);
+  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+         std::to_string(b[3]);
+}
+
+// "ptr=<p> name=<n> type=<t> len=<l> addrs=<a,b> aliases=<x,y>", or "err <code>".
+std::string describe(const hostent* h, int error) {
+  if (!h) return "err " + std::to_string(error);
+  char pointer[32];
+  std::snprintf(pointer, sizeof pointer, "%p", static_cast<const void*>(h));
+  std::string s = std::string("ptr=") + pointer + " name=" + (h->h_name ? h->h_name : "(null)");
+  s += " type=" + std::to_string(h->h_addrtype) + " len=" + std::to_string(h->h_length) + " addrs=";
+  for (int i = 0; h->h_addr_list && h->h_addr_list[i]; ++i) {
+    if (i) s += ",";
+    s += h->h_length == 4 ? address_text(h->h_addr_list[i]) : "?";
+  }
+  s += " aliases=";
+  for (int i = 0; h->h_aliases && h->h_aliases[i]; ++i) {
+    if (i) s += ",";
+    s += h->h_aliases[i];
+  }
+  return s;
+}
+
+std::string resolve_here(const std::string& name) {
+  const hostent* h = gethostbyname(name.c_str());
+  return describe(h, h ? 0 : WSAGetLastError());
+}
+
+struct resolver_thread {
+  HANDLE go;
+  const std::string* name;
+  std::string answer;
+};
+
+DWORD WINAPI resolve_when_told(LPVOID p) {
+  auto* t = static_cast<resolver_thread*>(p);
+  WaitForSingleObject(t->go, INFINITE);
+  t->answer = resolve_here(*t->name);
+  return 0;
+}
+
+std::string resolve_threads(int count, const std::string& name) {
+  if (count < 1 || count > 64) return "err bad-count";
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!go) return "err event";
+  std::vector<resolver_thread> threads(static_cast<size_t>(count), resolver_thread{go, &name, ""});
+  std::vector<HANDLE> handles;
+  for (auto& t : threads) {
+    HANDLE h = CreateThread(nullptr, 0, resolve_when_told, &t, 0, nullptr);
+    if (h) handles.push_back(h);
+  }
+  SetEvent(go);
+  WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
+  for (HANDLE h : handles) CloseHandle(h);
+  CloseHandle(go);
+  if (handles.size() != threads.size()) return "err threads";
+  std::string out = "ok";
+  for (size_t i = 0; i < threads.size(); ++i) out += (i ? " | " : " ") + threads[i].answer;
+  return out;
+}
+
+}  // namespace
+
+bool run_name_command(const std::string& cmd, std::istringstream& in, std::string& answer) {
+  if (cmd == "resolve_ptr") {
+    std::string name;
+    in >> name;
+    std::string result = resolve_here(name);
+    answer = result.rfind("err", 0) == 0 ? result : "ok " + result;
+    return true;
+  }
+  if (cmd == "resolve_threads") {
+    int count = 0;
+    std::string name;
+    in >> count >> name;
+    answer = resolve_threads(count, name);
+    return true;
+  }
+  return false;
+}
