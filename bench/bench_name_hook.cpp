@@ -1,0 +1,70 @@
+// The name hook's cost per call for a name answered from the address table
+// (key, locked search, answer block), in both operating modes (a client also
+// asks the launcher's registry values on every call), and the table search
+// alone over a full table: a hit on the last entry and a miss.
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "core/process_state.h"
+#include "platform/native/test_controls.h"
+#include "redirect/address_table.h"
+#include "redirect/answer_blocks.h"
+#include "redirect/lookup_refresh.h"
+#include "redirect/name_hook.h"
+#include "redirect/name_key.h"
+
+namespace {
+
+constexpr uint32_t now = 1800000000;
+
+// A full table of single-address entries (18 bytes each); returns its last key.
+uint32_t fill(redirect::table_view& t) {
+  redirect::table_empty(t);
+  uint32_t key = 0;
+  const uint32_t address = 0x0100000A;
+  for (uint32_t i = 1; redirect::table_add(t, i * 2654435761u, 1, 0, 0, &address) == 0; ++i)
+    key = i * 2654435761u;
+  return key;
+}
+
+void prepare(int mode, int entries_before) {
+  platform::test::set_clock(now);
+  redirect::last_refresh_time = now;  // no exchange during the benchmark
+  core::process.operating_mode = mode;
+  redirect::address_table_allocate();
+  redirect::answer_slot_allocate();
+  std::vector<uint8_t> area(redirect::address_table_size);
+  redirect::table_view t{area.data(), area.size(), 0};
+  redirect::table_empty(t);
+  const uint32_t address = 0x0100000A;
+  for (int i = 0; i < entries_before; ++i) {
+    const std::string name = "filler" + std::to_string(i) + ".legacy.test";
+    redirect::table_add(t, redirect::name_key(name.c_str()), 1, 0, 0, &address);
+  }
+  redirect::table_add(t, redirect::name_key("master.legacy.test"), 2, 0, 0, &address);
+  redirect::address_table_publish(t);
+}
+
+void BM_HookTableHit(benchmark::State& state) {
+  prepare(static_cast<int>(state.range(0)), 10);
+  for (auto _ : state) benchmark::DoNotOptimize(redirect::name_hook("master.legacy.test"));
+  state.SetLabel(state.range(0) == core::mode_client ? "client" : "server");
+}
+BENCHMARK(BM_HookTableHit)->Arg(core::mode_client)->Arg(core::mode_server);
+
+void BM_FullTableSearch(benchmark::State& state) {
+  std::vector<uint8_t> area(redirect::address_table_size);
+  redirect::table_view t{area.data(), area.size(), 0};
+  const uint32_t last = fill(t);
+  redirect::address_table_allocate();
+  redirect::address_table_publish(t);
+  const uint32_t wanted = state.range(0) ? last : 0xDEADBEEF;
+  redirect::table_entry entry{};
+  for (auto _ : state) benchmark::DoNotOptimize(redirect::find_entry(wanted, &entry));
+  state.SetLabel(state.range(0) ? "last of a full table" : "miss in a full table");
+}
+BENCHMARK(BM_FullTableSearch)->Arg(1)->Arg(0);
+
+}  // namespace
