@@ -38,6 +38,11 @@ inline constexpr size_t name_capacity = answer_block_size - name;
 }  // namespace answer_layout
 
 static_assert(answer_layout::name < answer_block_size, "answer block too small for its layout");
+// Where pointers are 4 bytes, the layout must be the one host games know.
+static_assert(sizeof(char*) != 4 ||
+                  (answer_layout::address == 16 && answer_layout::address_list == 20 &&
+                   answer_layout::alias_list == 24 && answer_layout::name == 28),
+              "32-bit answer block layout");
 
 // Builds the entry for name and its one address (network byte order) in
 // block, which is answer_block_size bytes aligned for a pointer; returns it.
