@@ -201,12 +201,13 @@ void lookup_service::answer(const lookup_request_seen& request) {
     s = other_socket_;
   }
   if (s < 0) return;
-  send_datagram(s, datagram, request.from_address, request.from_port);
   {
+    // Recorded before it leaves: the client may act on it at once.
     std::lock_guard<std::mutex> hold(mutex_);
     last_answer_ = datagram;
   }
   ++answers_;
+  send_datagram(s, datagram, request.from_address, request.from_port);
 }
 
 }  // namespace service
