@@ -4,9 +4,12 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
+#include "deploy_values.h"
 #include "loopback_peer.h"
+#include "service/lookup_service.h"
 #include "wine_host.h"
 
 namespace {
@@ -15,53 +18,129 @@ int failures = 0;
 
 void step(const char* what) { std::printf("\n== %s\n", what); }
 
-std::string show(e2e::hostsim& host, const std::string& command) {
+std::string show(e2e::hostsim& host, const std::string& command, const char* expect = "ok") {
   std::string answer = host.command(command);
-  std::printf("  hostsim> %s\n  ostrel.dll answers: %s\n", command.c_str(), answer.c_str());
-  if (answer.rfind("ok", 0) != 0) ++failures;
+  std::printf("  hostsim> %s\n          %s\n", command.c_str(), answer.c_str());
+  if (answer.rfind(expect, 0) != 0) ++failures;
   return answer;
 }
 
-void forwarding(const char* label, const std::string& dir) {
-  step(label);
-  e2e::hostsim host;
-  if (!host.start(dir)) {
-    std::printf("  hostsim did not start in %s\n", dir.c_str());
-    ++failures;
-    return;
-  }
-  std::printf("  hostsim.exe started in %s (imports ostrel.dll in place of WS2_32.dll)\n",
-              dir.c_str());
-  show(host, "ordinals");
+uint32_t ip(const char* text) {
+  in_addr a{};
+  inet_pton(AF_INET, text, &a);
+  return a.s_addr;
+}
 
+bool start(e2e::hostsim& host, const std::string& dir) {
+  if (host.start(dir)) {
+    std::printf("  hostsim.exe started in %s\n", dir.c_str());
+    return true;
+  }
+  std::printf("  hostsim did not start in %s\n", dir.c_str());
+  ++failures;
+  return false;
+}
+
+void forwarding(e2e::hostsim& host) {
+  show(host, "ordinals");
   e2e::udp_peer peer;
   peer.open();
   auto sock = e2e::words(show(host, "udp 0"));
   if (sock.size() < 3) return;
-  std::string query = "fefd00" "01020304" "ff0000";  // a server query as the game sends it
+  const std::string query = "fefd00" "01020304" "ff0000";  // a server query as the game sends it
   show(host, "sendto " + sock[1] + " 127.0.0.1 " + std::to_string(peer.port) + " " + query);
   std::vector<uint8_t> got;
   uint16_t from_port = 0;
   uint32_t from_address = 0;
-  if (peer.receive(got, from_port, from_address)) {
-    std::printf("  native peer on 127.0.0.1:%u received %zu bytes from port %u: %s\n", peer.port,
-                got.size(), from_port, e2e::to_hex(got).c_str());
-    peer.send_to(e2e::from_hex("00" "01020304" "686f73746e616d6500"), from_port);
-    show(host, "recvfrom " + sock[1] + " 3000");
-  } else {
-    std::printf("  native peer received nothing\n");
+  if (!peer.receive(got, from_port, from_address)) {
+    std::printf("  the native peer received nothing\n");
     ++failures;
+    return;
   }
-  show(host, "resolve localhost");
+  std::printf("  native peer 127.0.0.1:%u received from port %u: %s\n", peer.port, from_port,
+              e2e::to_hex(got).c_str());
+  peer.send_to(e2e::from_hex("00" "01020304" "686f73746e616d6500"), from_port);
+  show(host, "recvfrom " + sock[1] + " 3000");
+  show(host, "close " + sock[1]);
 }
 
 }  // namespace
 
 int main() {
-  std::printf("Ostrel demo: ostrel.dll inside hostsim.exe under Wine\n");
+  std::printf("Ostrel demo: ostrel.dll inside hostsim.exe under Wine, reference service on loopback\n");
   e2e::start_wine();
-  forwarding("A game client forwards its traffic through ostrel.dll", e2e::client_dir());
-  forwarding("A dedicated server (\"w32ded\" in its path) does the same", e2e::server_dir());
+
+  service::lookup_service lookup(deploy::lookup_chain, 29960);
+  lookup.map_name(deploy::retired_stats_host, {ip("127.0.0.11")});
+  lookup.map_name(deploy::retired_push_host, {ip("127.0.0.12")});
+  lookup.map_name(deploy::ranking_host_official, {ip("127.0.0.13")});
+  lookup.map_name(deploy::ranking_host_fmrcq, {ip("127.0.0.14")});
+  if (!lookup.start()) {
+    std::printf("the lookup service cannot bind 127.0.0.1:29960 (in use?)\n");
+    return 1;
+  }
+  std::printf("reference lookup service on 127.0.0.1:29960 maps:\n"
+              "  %s -> 127.0.0.11\n  %s -> 127.0.0.12\n  %s -> 127.0.0.13\n  %s -> 127.0.0.14\n",
+              deploy::retired_stats_host, deploy::retired_push_host, deploy::ranking_host_official,
+              deploy::ranking_host_fmrcq);
+
+  e2e::hostsim plain;  // WS2_32 itself: sets registry values, shows real answers
+  start(plain, e2e::plain_dir());
+  plain.command("reg_delete hkcu rkgRetail");
+  plain.command("reg_delete hkcu client_opmode");
+
+  step("A game client: ostrel.dll forwards its traffic unchanged");
+  {
+    e2e::hostsim client;
+    if (start(client, e2e::client_dir())) {
+      forwarding(client);
+
+      step("The client resolves the retired service's names from the lookup service's table");
+      show(client, std::string("resolve ") + deploy::retired_stats_host);
+      std::printf("  (the lookup service has had %d request: the first look-up fetched the table)\n",
+                  lookup.requests());
+      show(client, std::string("resolve ") + deploy::retired_push_host);
+      std::printf("  (still %d request: the table is fetched at most every 300 s)\n",
+                  lookup.requests());
+
+      step("The statistics web host goes to the ranking host the registry chooses");
+      show(client, std::string("resolve ") + deploy::retired_stats_web_host);
+      plain.command("reg_set hkcu sz rkgRetail fmrcq");
+      std::printf("  registry rkgRetail = fmrcq\n");
+      show(client, std::string("resolve ") + deploy::retired_stats_web_host);
+      plain.command("reg_delete hkcu rkgRetail");
+
+      step("Other names under the retired domain get the replacement domain");
+      std::printf("  master.legacy.test is not in the table: the real resolver is asked for "
+                  "master.relay.test,\n  which this machine does not know (11001: host not found)\n");
+      show(client, "resolve master.legacy.test", "err 11001");
+      show(client, "resolve localhost");
+    }
+  }
+
+  const std::string appdata = plain.command("appdata");
+  if (appdata.rfind("ok C:", 0) == 0) {
+    std::string folder = e2e::wine_prefix() + "/drive_c" + appdata.substr(5) + "\\Ostrel";
+    for (char& c : folder)
+      if (c == '\\') c = '/';
+    step("The client cached the table in its per-user folder");
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+      std::printf("  %s (%ju bytes)\n", entry.path().filename().c_str(),
+                  static_cast<uintmax_t>(entry.file_size()));
+  }
+
+  step("A dedicated server (\"w32ded\" in its path) forwards and redirects the same way");
+  {
+    e2e::hostsim server;
+    if (start(server, e2e::server_dir())) {
+      forwarding(server);
+      show(server, std::string("resolve ") + deploy::retired_stats_host);
+    }
+  }
+
+  plain.stop();
+  lookup.stop();
   e2e::stop_wine();
   std::printf("\n%s\n", failures ? "demo: something did not work (see above)" : "demo: all steps worked");
   return failures ? 1 : 0;
