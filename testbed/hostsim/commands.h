@@ -4,6 +4,10 @@
 #include <sstream>
 #include <string>
 
+struct hostent;
+// "name=<n> type=<t> len=<l> addrs=<a,b> aliases=<x,y>": a host entry exactly.
+std::string describe_host(const hostent* h);
+
 // Registry values, the launcher role and per-user files.
 bool run_registry_command(const std::string& cmd, std::istringstream& in, std::string& answer);
 // Name resolution beyond a single look-up (several threads at once, and so on).

@@ -53,22 +53,6 @@ sockaddr_in endpoint(const in_addr& address, unsigned port) {
   return sa;
 }
 
-// "ok name=<n> type=<t> len=<l> addrs=<a,b> aliases=<x,y>"
-std::string describe_host(const hostent* h) {
-  std::string s = "ok name=" + std::string(h->h_name ? h->h_name : "(null)");
-  s += " type=" + std::to_string(h->h_addrtype) + " len=" + std::to_string(h->h_length) + " addrs=";
-  for (int i = 0; h->h_addr_list && h->h_addr_list[i]; ++i) {
-    if (i) s += ",";
-    s += h->h_length == 4 ? ip_text(h->h_addr_list[i]) : "?";
-  }
-  s += " aliases=";
-  for (int i = 0; h->h_aliases && h->h_aliases[i]; ++i) {
-    if (i) s += ",";
-    s += h->h_aliases[i];
-  }
-  return s;
-}
-
 int wait_readable(SOCKET s, int timeout_ms) {
   fd_set set;
   FD_ZERO(&set);
@@ -187,7 +171,7 @@ std::string run(const std::string& line, bool& done) {
     in >> name;
     if (name == "-") name.clear();
     hostent* h = gethostbyname(name.c_str());
-    return h ? describe_host(h) : err_code();
+    return h ? "ok " + describe_host(h) : err_code();
   }
   if (cmd == "udp" || cmd == "tcp_listen") {
     unsigned port = 0;
@@ -288,6 +272,21 @@ std::string run(const std::string& line, bool& done) {
 }
 
 }  // namespace
+
+std::string describe_host(const hostent* h) {
+  std::string s = "name=" + std::string(h->h_name ? h->h_name : "(null)");
+  s += " type=" + std::to_string(h->h_addrtype) + " len=" + std::to_string(h->h_length) + " addrs=";
+  for (int i = 0; h->h_addr_list && h->h_addr_list[i]; ++i) {
+    if (i) s += ",";
+    s += h->h_length == 4 ? ip_text(h->h_addr_list[i]) : "?";
+  }
+  s += " aliases=";
+  for (int i = 0; h->h_aliases && h->h_aliases[i]; ++i) {
+    if (i) s += ",";
+    s += h->h_aliases[i];
+  }
+  return s;
+}
 
 int main() {
   WSADATA wsa;

@@ -15,29 +15,12 @@
 
 namespace {
 
-std::string address_text(const char* address) {
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(address);
-  return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-         std::to_string(b[3]);
-}
-
-// "ptr=<p> name=<n> type=<t> len=<l> addrs=<a,b> aliases=<x,y>", or "err <code>".
+// "ptr=<p> " and the host entry, or "err <code>".
 std::string describe(const hostent* h, int error) {
   if (!h) return "err " + std::to_string(error);
   char pointer[32];
   std::snprintf(pointer, sizeof pointer, "%p", static_cast<const void*>(h));
-  std::string s = std::string("ptr=") + pointer + " name=" + (h->h_name ? h->h_name : "(null)");
-  s += " type=" + std::to_string(h->h_addrtype) + " len=" + std::to_string(h->h_length) + " addrs=";
-  for (int i = 0; h->h_addr_list && h->h_addr_list[i]; ++i) {
-    if (i) s += ",";
-    s += h->h_length == 4 ? address_text(h->h_addr_list[i]) : "?";
-  }
-  s += " aliases=";
-  for (int i = 0; h->h_aliases && h->h_aliases[i]; ++i) {
-    if (i) s += ",";
-    s += h->h_aliases[i];
-  }
-  return s;
+  return std::string("ptr=") + pointer + " " + describe_host(h);
 }
 
 std::string resolve_here(const std::string& name) {

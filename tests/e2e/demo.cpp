@@ -119,10 +119,9 @@ int main() {
   }
 
   const std::string appdata = plain.command("appdata");
-  if (appdata.rfind("ok C:", 0) == 0) {
-    std::string folder = e2e::wine_prefix() + "/drive_c" + appdata.substr(5) + "\\Ostrel";
-    for (char& c : folder)
-      if (c == '\\') c = '/';
+  const std::string folder =
+      appdata.rfind("ok ", 0) == 0 ? e2e::unix_path(appdata.substr(3) + "\\Ostrel") : "";
+  if (!folder.empty()) {
     step("The client cached the table in its per-user folder");
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec))

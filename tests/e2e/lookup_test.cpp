@@ -50,14 +50,6 @@ std::string image_tag(const std::string& executable) {
   return hex;
 }
 
-std::string unix_path(const std::string& windows_path) {
-  std::string p = windows_path;
-  if (p.size() < 3 || (p[0] != 'C' && p[0] != 'c') || p[1] != ':') return "";
-  p = wine_prefix() + "/drive_c" + p.substr(2);
-  for (char& c : p)
-    if (c == '\\') c = '/';
-  return p;
-}
 
 class Lookup : public ::testing::Test {
  protected:

@@ -10,16 +10,6 @@
 namespace e2e {
 namespace {
 
-// "C:\users\...\Roaming" as the prefix holds it on this side.
-std::string unix_path(const std::string& windows_path) {
-  std::string p = windows_path;
-  if (p.size() < 3 || (p[0] != 'C' && p[0] != 'c') || p[1] != ':') return "";
-  p = wine_prefix() + "/drive_c" + p.substr(2);
-  for (char& c : p)
-    if (c == '\\') c = '/';
-  return p;
-}
-
 TEST(UserFolder, ClientStartCreatesTheOstrelFolder) {
   std::string roaming;
   {

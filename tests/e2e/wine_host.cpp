@@ -34,6 +34,15 @@ std::string server_dir() { return win_bin() + "/testbed/w32ded_server"; }
 std::string plain_dir() { return win_bin() + "/testbed/plain"; }
 std::string wine_prefix() { return std::string(OSTREL_BUILD_DIR) + "/e2e-wineprefix"; }
 
+std::string unix_path(const std::string& windows_path) {
+  std::string p = windows_path;
+  if (p.size() < 3 || (p[0] != 'C' && p[0] != 'c') || p[1] != ':') return "";
+  p = wine_prefix() + "/drive_c" + p.substr(2);
+  for (char& c : p)
+    if (c == '\\') c = '/';
+  return p;
+}
+
 std::string run_capture(const std::string& command, int* status) {
   std::string out;
   FILE* p = popen(command.c_str(), "r");

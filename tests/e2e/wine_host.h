@@ -13,6 +13,8 @@ std::string client_dir();  // hostsim.exe + ostrel.dll as a game client
 std::string server_dir();  // the same under a folder whose name holds "w32ded"
 std::string plain_dir();   // hostsim.exe linked to WS2_32.dll itself
 std::string wine_prefix();
+// A "C:\..." path inside the Wine prefix as this side sees it ("" for other drives).
+std::string unix_path(const std::string& windows_path);
 // Runs a shell command line and returns its standard output.
 std::string run_capture(const std::string& command, int* status = nullptr);
 

@@ -9,6 +9,7 @@
 #include "core/bytes.h"
 #include "deploy_values.h"
 #include "digest/md5.h"
+#include "lookup_signing.h"
 #include "redirect/address_table.h"
 #include "redirect/lookup_answer.h"
 #include "redirect/lookup_protocol.h"
@@ -16,17 +17,8 @@
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-void keyed(const std::vector<uint8_t>& message, uint8_t out[16]) {
-  digest::md5_context ctx;
-  digest::md5_start_chained(ctx, deploy::lookup_chain);
-  digest::md5_update(ctx, message.data(), static_cast<uint32_t>(message.size()));
-  digest::md5_final(ctx);
-  std::memcpy(out, ctx.digest, 16);
-}
+using fuzz_support::check;
+using fuzz_support::keyed;
 
 // The answer body (nonce, code, masked payload) for the fixed request below.
 std::vector<uint8_t> signed_body(const std::vector<uint8_t>& payload) {
