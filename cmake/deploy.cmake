@@ -107,5 +107,7 @@ inline constexpr uint32_t lookup_chain[4] = {${c_lookup_chain}};
 }  // namespace deploy
 ")
   file(COPY_FILE "${header}.tmp" "${header}" ONLY_IF_DIFFERENT)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+  if(NOT CMAKE_SCRIPT_MODE_FILE)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")
+  endif()
 endfunction()

@@ -9,7 +9,7 @@ PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32 libwine:i386
   libcpp-httplib-dev libcli11-dev
-  python3 procps
+  procps
 )
 
 missing=()
@@ -45,29 +45,14 @@ try_base_only() {
   dir=$(mktemp -d /tmp/ostrel-apt.XXXXXX)
   local src=/etc/apt/sources.list.d/debian.sources
   if [ -f "$src" ]; then
-    python3 - "$src" "$dir/base.sources" <<'PY'
-import sys
-text = open(sys.argv[1]).read()
-out = []
-for stanza in text.split("\n\n"):
-    lines = [l for l in stanza.splitlines() if l.strip()]
-    if not lines or any("security" in l for l in lines if l.startswith("URIs:") or l.startswith("Suites:")):
-        continue
-    fixed = []
-    for l in lines:
-        if l.startswith("Suites:"):
-            suites = [s for s in l.split()[1:] if "-" not in s]
-            l = "Suites: " + " ".join(suites)
-        fixed.append(l)
-    out.append("\n".join(fixed))
-open(sys.argv[2], "w").write("\n\n".join(out) + "\n")
-PY
+    # Keep the stanzas of the main archive only, and of their suites the base one.
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /URIs:[^\n]*security/ || /Suites:[^\n]*-security/ { next }
+         { print }' "$src" |
+      sed -E '/^Suites:/ s/ [a-z]+-[a-z-]+//g' > "$dir/base.sources"
   else
-    echo "Types: deb
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" > "$dir/base.sources"
+    printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm" \
+      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" > "$dir/base.sources"
   fi
   local opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$dir")
   $SUDO apt-get "${opts[@]}" update -q && \

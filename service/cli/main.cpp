@@ -141,7 +141,8 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
+  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
+    return usage();
   for (const mode& m : modes) {
     if (std::strcmp(argv[1], m.name) != 0) continue;
     int rc = m.run(argc - 2, argv + 2);
