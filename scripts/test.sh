@@ -20,14 +20,32 @@ build() {  # preset [target...]
 }
 
 declare -a results=()
+total_passed=0
+total_failed=0
 run_tier() {  # name, ctest args...
   local name=$1
   shift
   echo "=== $name"
-  if ctest "$@" --output-on-failure; then
-    results+=("$name: passed")
+  local log
+  log=$(mktemp)
+  local rc=0
+  ctest "$@" --output-on-failure 2>&1 | tee "$log" || rc=1
+  # "NN% tests passed, F tests failed out of T"
+  local line failed=0 total=0
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -n "$line" ]; then
+    failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+  fi
+  rm -f "$log"
+  # A tier that ran nothing, or failed without saying which test, counts as one failure.
+  if [ "$failed" -eq 0 ] && { [ "$total" -eq 0 ] || [ "$rc" -ne 0 ]; }; then failed=1; fi
+  total_passed=$((total_passed + total - failed))
+  total_failed=$((total_failed + failed))
+  if [ "$rc" -eq 0 ] && [ "$failed" -eq 0 ]; then
+    results+=("$name: $((total - failed)) passed")
   else
-    results+=("$name: FAILED")
+    results+=("$name: FAILED ($failed of $total)")
   fi
 }
 
@@ -44,17 +62,11 @@ export OSTREL_WIN_BIN="$root/build/dll"
 run_tier "unit (ASan+UBSan)" --test-dir build/native-asan -L unit -j "$jobs"
 run_tier "end to end (Wine)" --test-dir build/native-asan -L e2e
 run_tier "Windows unit (Wine)" --test-dir build/dll
-# TSan's runtime needs the lower address-space randomisation of older kernels.
 TSAN_OPTIONS="halt_on_error=1" run_tier "unit (TSan)" --test-dir build/native-tsan -L unit
 run_tier "fuzz smoke" --test-dir build/fuzz -L fuzz -j "$jobs"
 
 echo
 echo "=== summary ($(( $(date +%s) - start )) s)"
-failed=0
-passed=0
-for r in "${results[@]}"; do
-  echo "  $r"
-  case "$r" in *FAILED) failed=$((failed + 1)) ;; *) passed=$((passed + 1)) ;; esac
-done
-echo "tiers: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+for r in "${results[@]}"; do echo "  $r"; done
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]
