@@ -80,10 +80,31 @@ void stop_wine() {
 hostsim::~hostsim() { stop(); }
 
 bool hostsim::start(const std::string& dir, const std::string& arguments) {
+  // A Wine process very rarely dies while Wine itself starts it up, before any
+  // of our code runs; one more try tells that apart from a host that cannot start.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (launch(dir, arguments) && read_line(60000) == "ok ready") return true;
+    std::fprintf(stderr, "hostsim in %s did not report ready (attempt %d)\n", dir.c_str(),
+                 attempt + 1);
+    stop();
+  }
+  return false;
+}
+
+bool hostsim::launch(const std::string& dir, const std::string& arguments) {
   int in_pipe[2], out_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) return false;
+  if (pipe2(in_pipe, O_CLOEXEC) != 0) return false;
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
+    close(in_pipe[0]);
+    close(in_pipe[1]);
+    return false;
+  }
   set_wine_environment();
   pid_ = fork();
+  if (pid_ < 0) {
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1]}) close(fd);
+    return false;
+  }
   if (pid_ == 0) {
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
@@ -98,9 +119,7 @@ bool hostsim::start(const std::string& dir, const std::string& arguments) {
   close(out_pipe[1]);
   to_child_ = in_pipe[1];
   from_child_ = out_pipe[0];
-  fcntl(to_child_, F_SETFD, FD_CLOEXEC);
-  fcntl(from_child_, F_SETFD, FD_CLOEXEC);
-  return read_line(60000) == "ok ready";
+  return pid_ > 0;
 }
 
 std::string hostsim::read_line(int timeout_ms) {

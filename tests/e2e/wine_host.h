@@ -38,6 +38,7 @@ class hostsim {
   pid_t pid() const { return pid_; }
 
  private:
+  bool launch(const std::string& dir, const std::string& arguments);
   std::string read_line(int timeout_ms);
   pid_t pid_ = -1;
   int to_child_ = -1;
