@@ -5,6 +5,24 @@
 #include "core/bytes.h"
 
 namespace redirect {
+namespace {
+
+// Whether any entry before end holds key.  Unlike a search it walks past
+// entries of count 0: keys stay unique in the whole table, hidden entries
+// included, so a repeated key never takes room behind one.
+bool holds_key(const uint8_t* area, size_t end, uint32_t key) {
+  size_t at = 0;
+  while (at + entry_header_size <= end) {
+    const uint8_t* entry = area + at;
+    const size_t size = entry_header_size + 4u * entry[entry_count];
+    if (at + size > end) return false;
+    if (bytes::load_u32le(entry + entry_key) == key) return true;
+    at += size;
+  }
+  return false;
+}
+
+}  // namespace
 
 void table_empty(table_view& table) {
   table.end = 0;
@@ -13,7 +31,7 @@ void table_empty(table_view& table) {
 
 int table_add(table_view& table, uint32_t key, uint8_t count, uint32_t aux_first,
               uint32_t aux_second, const uint32_t* addresses) {
-  if (table_find(table.area, table.end, key, nullptr) == 0) return 0;
+  if (holds_key(table.area, table.end, key)) return 0;
   const size_t size = entry_header_size + 4u * count;
   if (table.end + size + table_terminator_size > table.capacity) return 1;
   uint8_t* entry = table.area + table.end;

@@ -38,9 +38,10 @@ struct table_entry {
 // End back to the start, terminator written.
 void table_empty(table_view& table);
 
-// Adds an entry unless a search already finds its key.  addresses holds count
-// IPv4 addresses.  0 when added or already present, 1 when the entry and the
-// terminator behind it do not fit (nothing is written then).
+// Adds an entry unless one with its key is already present (an entry hidden
+// behind one of count 0 included).  addresses holds count IPv4 addresses.
+// 0 when added or already present, 1 when the entry and the terminator behind
+// it do not fit (nothing is written then).
 int table_add(table_view& table, uint32_t key, uint8_t count, uint32_t aux_first,
               uint32_t aux_second, const uint32_t* addresses);
 

@@ -115,6 +115,30 @@ std::vector<parse_case> cases() {
   }
   {
     auto p = four_addresses();
+    p.add_record(0x10, 0x53, {2}, {}, 0);  // count 0: hides the rest from searches
+    p.add_record(0x01, 0x54, {}, {}, 1);
+    p.records.push_back(3);
+    p.add_record(0x00, 0x54, {}, {4});
+    add("a repeated key behind a count-0 entry adds nothing", p, 0,
+        {{0x53, 0, a2, a2, {}}, {0x54, 1, 0, 0, {a3}}});
+  }
+  {
+    auto p = four_addresses();
+    p.add_record(0x20, 0x55, {3, 4}, {1, 2});
+    p.add_record(0x30, 0x56, {}, {}, 0);  // its list: the next header (index 2) and key byte 4
+    p.add_record(0x00, 0x5704, {}, {1, 3});
+    add("0x30 with n = 0 after the first record borrows count and pair", p, 0,
+        {{0x55, 2, a3, a4, {a1, a2}}, {0x56, 2, a3, a4, {a2, a4}}, {0x5704, 2, 0, 0, {a1, a3}}});
+  }
+  {
+    auto p = four_addresses();
+    p.add_record(0x00, 0x58, {}, {1});
+    p.add_record(0x00, 0x59, {}, {}, 0);
+    p.add_record(0x00, 0x5A, {}, {2});
+    add("0x00 with n = 0 after the first record stops", p, 0, {{0x58, 1, 0, 0, {a1}}});
+  }
+  {
+    auto p = four_addresses();
     p.add_record(0x00, 0x61, {}, {}, 0);
     p.add_record(0x00, 0x62, {}, {1});
     add("first record 0x00 with n = 0: empty and valid", p, 0, {});
