@@ -166,4 +166,16 @@ TEST_F(LookupCache, WrittenFileLoadsAndAgesPerFile) {
   EXPECT_EQ(redirect::load_cache(2, 86400), 1) << "no such file";
 }
 
+TEST_F(LookupCache, FileZeroReplacesWhatFileOneBrought) {
+  // Start-up offers file 1, then file 0; each install empties the table first.
+  const redirect::lookup_request request = request_at(now - 60);
+  write_file(1, cache_file(request, answer_for(request, 0x31, ip(10, 3, 1, 1))));
+  write_file(0, cache_file(request, answer_for(request, 0x30, ip(10, 3, 0, 1))));
+  ASSERT_EQ(redirect::load_cache(1, 86400), 0);
+  EXPECT_TRUE(installed(0x31, ip(10, 3, 1, 1)));
+  ASSERT_EQ(redirect::load_cache(0, 43200), 0);
+  EXPECT_TRUE(installed(0x30, ip(10, 3, 0, 1)));
+  EXPECT_FALSE(installed(0x31, ip(10, 3, 1, 1)));
+}
+
 }  // namespace
