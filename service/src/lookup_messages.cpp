@@ -4,6 +4,7 @@
 // D2 = keyed MD5(nonce, id, time, lo, hi, payload) is the code.
 #include "service/lookup_messages.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/bytes.h"
@@ -67,14 +68,29 @@ std::vector<uint8_t> lookup_payload::bytes() const {
 }
 
 lookup_payload payload_from_table(
-    const std::vector<std::pair<uint32_t, std::vector<uint32_t>>>& table) {
+    const std::vector<std::pair<uint32_t, std::vector<uint32_t>>>& table, size_t* left_out) {
   lookup_payload p;
+  size_t skipped = 0;
   for (const auto& [key, addresses] : table) {
+    // Each entry must still fit the one-byte counts and the largest answer a
+    // client takes; an entry that would not is left out rather than wrapping a count.
+    lookup_payload next = p;
     std::vector<uint8_t> indices;
-    for (size_t i = 0; i < addresses.size() && i < 15; ++i)
-      indices.push_back(p.address_number(addresses[i]));
-    if (!indices.empty()) p.add_record(0x00, key, {}, indices);
+    bool fits = true;
+    for (size_t i = 0; i < addresses.size() && i < 15 && fits; ++i) {
+      fits = next.addresses.size() < 255 || std::count(next.addresses.begin(), next.addresses.end(),
+                                                       addresses[i]) > 0;
+      if (fits) indices.push_back(next.address_number(addresses[i]));
+    }
+    if (indices.empty()) continue;
+    next.add_record(0x00, key, {}, indices);
+    if (!fits || next.record_count > 255 || next.bytes().size() > lookup_payload_max_size) {
+      ++skipped;
+      continue;
+    }
+    p = next;
   }
+  if (left_out) *left_out = skipped;
   return p;
 }
 

@@ -293,3 +293,24 @@ TEST(LookupRecords, FullTableIsInvalidAndKeepsWhatFitted) {
 }
 
 }  // namespace
+
+// The reference service never wraps a one-byte count or outgrows the largest
+// answer a client takes: entries that would are left out.
+TEST(LookupPayloadFromTable, LeavesOutWhatWouldNotFit) {
+  std::vector<std::pair<uint32_t, std::vector<uint32_t>>> many_addresses;
+  for (uint32_t k = 0; k < 300; ++k) many_addresses.push_back({k + 1, {0x0A000000u + k}});
+  size_t left = 0;
+  const auto p = service::payload_from_table(many_addresses, &left);
+  EXPECT_LE(p.addresses.size(), 255u);
+  EXPECT_LE(p.bytes().size(), service::lookup_payload_max_size);
+  EXPECT_EQ(p.record_count + left, 300u);
+  EXPECT_EQ(p.bytes()[0], p.record_count);
+
+  redirect::table_view table{nullptr, 0, 0};
+  std::vector<uint8_t> area(redirect::address_table_size);
+  table.area = area.data();
+  table.capacity = area.size();
+  const auto payload = p.bytes();
+  EXPECT_EQ(redirect::parse_lookup_payload(payload.data(), payload.size(), table), 0);
+  EXPECT_EQ(stored(table).size(), p.record_count);
+}
