@@ -2,18 +2,41 @@
 #include "core/registry_readers.h"
 
 #include <cstring>
+#include <new>
 
 #include "core/bytes.h"
 
 namespace core {
 
-int registry_read_dword(platform::registry_key* key, const char* name, uint32_t* out) {
-  uint8_t data[8];
-  uint32_t type = 0, size = sizeof data;
-  if (!key || platform::registry_query(key, name, &type, data, &size) != 0) return 1;
+namespace {
+
+// A number value holds at least its 4 bytes; any bytes after them are not looked at.
+int take_number(uint32_t type, const uint8_t* data, uint32_t size, uint32_t* out) {
   if (type != platform::reg_dword || size < 4) return 1;
   *out = bytes::load_u32le(data);
   return 0;
+}
+
+}  // namespace
+
+int registry_read_dword(platform::registry_key* key, const char* name, uint32_t* out) {
+  if (!key) return 1;
+  uint8_t data[8];
+  uint32_t type = 0, size = sizeof data;
+  if (platform::registry_query(key, name, &type, data, &size) == 0)
+    return take_number(type, data, size, out);
+
+  // Missing, or more bytes than the room above: a number value of any size
+  // counts, so learn its size and read it whole.
+  if (platform::registry_query(key, name, &type, nullptr, &size) != 0) return 1;
+  if (type != platform::reg_dword || size < 4) return 1;
+  uint8_t* whole = new (std::nothrow) uint8_t[size];
+  if (!whole) return 1;
+  int rc = platform::registry_query(key, name, &type, whole, &size) == 0
+               ? take_number(type, whole, size, out)
+               : 1;
+  delete[] whole;
+  return rc;
 }
 
 int registry_read_dword(platform::registry_root root, const char* name, uint32_t* out) {

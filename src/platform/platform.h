@@ -46,7 +46,8 @@ registry_key* registry_open(registry_root root);  // null when the key does not 
 void registry_close(registry_key* key);
 // Reads a value into data (capacity *size bytes).  Returns 0 and sets *type and
 // *size (bytes stored) on success; 1 when the value is missing or does not fit
-// in the capacity given.
+// in the capacity given.  With data null nothing is read: 0 and *type and
+// *size (the value's whole size) when the value exists.
 int registry_query(registry_key* key, const char* name, uint32_t* type, void* data,
                    uint32_t* size);
 

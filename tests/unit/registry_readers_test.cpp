@@ -75,6 +75,9 @@ TEST_F(Registry, ReadString) {
 }
 
 TEST_F(Registry, ReadDword) {
+  std::vector<uint8_t> big(4096, 0xEE);
+  big[0] = 0x2A;
+  big[1] = big[2] = big[3] = 0;
   const struct {
     const char* name;
     uint32_t type;
@@ -84,6 +87,9 @@ TEST_F(Registry, ReadDword) {
   } cases[] = {
       {"number", platform::reg_dword, {0x78, 0x56, 0x34, 0x12}, true, 0x12345678},
       {"longer number", platform::reg_dword, {1, 0, 0, 0, 9, 9, 9, 9}, true, 1},
+      {"number of 9 bytes", platform::reg_dword, {3, 0, 0, 0, 9, 9, 9, 9, 9}, true, 3},
+      {"number of 4096 bytes", platform::reg_dword, big, true, 42},
+      {"binary of 4096 bytes", platform::reg_binary, big, false, 0},
       {"short number", platform::reg_dword, {1, 0}, false, 0},
       {"wrong type", platform::reg_binary, {1, 0, 0, 0}, false, 0},
       {"text", platform::reg_sz, {'1', 0, 0, 0}, false, 0},

@@ -26,15 +26,18 @@ class RegistryReaders : public ::testing::Test {
 TEST_F(RegistryReaders, DwordTypesAndSizes) {
   uint32_t out = 77;
   EXPECT_EQ(core::registry_read_dword(registry_root::current_user, "client_opmode", &out), 1);
-  const uint8_t bytes[9] = {0x04, 0x03, 0x02, 0x01, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+  uint8_t bytes[300];
+  std::memset(bytes, 0xEE, sizeof bytes);
+  const uint8_t number[4] = {0x04, 0x03, 0x02, 0x01};
+  std::memcpy(bytes, number, sizeof number);
   const struct {
     DWORD type;
     DWORD size;
     int rc;
   } cases[] = {
-      {REG_DWORD, 4, 0}, {REG_DWORD, 8, 0},  {REG_DWORD, 3, 1},
-      {REG_DWORD, 9, 1},  // more than the reader's 8 bytes of room
-      {REG_BINARY, 4, 1}, {REG_SZ, 4, 1},
+      {REG_DWORD, 4, 0},  {REG_DWORD, 8, 0},   {REG_DWORD, 3, 1},
+      {REG_DWORD, 9, 0},  {REG_DWORD, 300, 0},  // longer values: the first 4 bytes count
+      {REG_BINARY, 4, 1}, {REG_BINARY, 300, 1}, {REG_SZ, 4, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.size));

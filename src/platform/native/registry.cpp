@@ -43,8 +43,10 @@ int registry_query(registry_key* key, const char* name, uint32_t* type, void* da
   auto& values = store(key->root).values;
   auto it = values.find(name);
   if (it == values.end()) return 1;
-  if (it->second.data.size() > *size) return 1;
-  if (!it->second.data.empty()) std::memcpy(data, it->second.data.data(), it->second.data.size());
+  if (data) {
+    if (it->second.data.size() > *size) return 1;
+    if (!it->second.data.empty()) std::memcpy(data, it->second.data.data(), it->second.data.size());
+  }
   *type = it->second.type;
   *size = static_cast<uint32_t>(it->second.data.size());
   return 0;
