@@ -62,11 +62,17 @@ class child_process {
     return read_line();
   }
 
-  // Tells the child to exit and waits until it has.
-  bool finish() {
+  // Tells the child to exit and waits until it has; its process handle stays
+  // open, so the exited process can still be opened by id.
+  bool exit_and_wait() {
     if (!process_) return true;
     command("exit");
-    bool ended = WaitForSingleObject(process_, 20000) == WAIT_OBJECT_0;
+    return WaitForSingleObject(process_, 20000) == WAIT_OBJECT_0;
+  }
+
+  // As exit_and_wait, then lets go of the process.
+  bool finish() {
+    bool ended = exit_and_wait();
     stop();
     return ended;
   }
@@ -142,8 +148,12 @@ TEST_F(LauncherHandOver, RecordCountsWhileTheLauncherRuns) {
   EXPECT_EQ(core::launcher_handshake(), 1);
   ASSERT_TRUE(wine_test::set_dword(HKEY_CURRENT_USER, "client_opmode", 1));
 
+  // The same record once its launcher has exited: first while a handle to the
+  // exited process is still held somewhere, then when none is.
+  ASSERT_TRUE(launcher.exit_and_wait());
+  EXPECT_EQ(core::launcher_handshake(), 0);
   ASSERT_TRUE(launcher.finish());
-  EXPECT_EQ(core::launcher_handshake(), 0);  // the same record, its launcher gone
+  EXPECT_EQ(core::launcher_handshake(), 0);
 }
 
 }  // namespace
