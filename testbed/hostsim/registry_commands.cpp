@@ -47,6 +47,15 @@ std::string set_value(HKEY root, const std::string& name, DWORD type,
   return rc == ERROR_SUCCESS ? "ok" : "err " + std::to_string(rc);
 }
 
+// A whole word as a number (decimal, or hexadecimal after "0x"); a typing
+// slip must not quietly store some other value or type.
+bool parse_number(const std::string& word, unsigned long& out) {
+  if (word.empty()) return false;
+  char* end = nullptr;
+  out = std::strtoul(word.c_str(), &end, 0);
+  return *end == '\0';
+}
+
 std::string reg_set(std::istringstream& in) {
   std::string root_word, type_word, name;
   HKEY root;
@@ -56,8 +65,8 @@ std::string reg_set(std::istringstream& in) {
   DWORD type = 0;
   if (type_word == "dword") {
     std::string number;
-    in >> number;
-    unsigned long v = std::strtoul(number.c_str(), nullptr, 0);
+    unsigned long v = 0;
+    if (!(in >> number) || !parse_number(number, v)) return "err bad-number";
     for (int i = 0; i < 4; ++i) data.push_back(static_cast<unsigned char>(v >> (8 * i)));
     type = REG_DWORD;
   } else if (type_word == "sz" || type_word == "expand_sz" || type_word == "multi_sz") {
@@ -73,7 +82,9 @@ std::string reg_set(std::istringstream& in) {
     std::string hex;
     in >> hex;
     if (!hex_decode(hex, data)) return "err bad-hex";
-    type = type_word == "binary" ? REG_BINARY : std::strtoul(type_word.c_str(), nullptr, 0);
+    unsigned long number = REG_BINARY;
+    if (type_word != "binary" && !parse_number(type_word, number)) return "err bad-type";
+    type = static_cast<DWORD>(number);
   }
   return set_value(root, name, type, data);
 }
