@@ -13,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/bytes.h"
 #include "core/log.h"
+#include "core/log_echo.h"
 #include "core/process_state.h"
 #include "platform/native/test_controls.h"
 #include "service/log_collector.h"
@@ -94,6 +96,20 @@ TEST_F(Log, LongTextGoesToTheFileWhole) {
   EXPECT_EQ(core::log_printf("%s", long_text.c_str()), 0);
   std::string file = working_folder::read("logs/ostrel/2024-02-29.log");
   EXPECT_EQ(file.substr(file.size() - long_text.size() - 3), " > " + long_text);
+}
+
+// The sequence number is 16 bits wide: 65535 is followed by 0, then 1.
+TEST_F(Log, EchoSequenceWrapsAt65536) {
+  core::log_echo_setup(1, htonl(INADDR_LOOPBACK));
+  core::echo_datagram datagram;
+  std::vector<uint16_t> seen;
+  core::log_lock_hold();
+  for (uint32_t i = 1; i <= 65537; ++i) {
+    if (!core::echo_prepare(leap_day_evening, "x", 1, datagram)) break;
+    if (i >= 65535) seen.push_back(bytes::load_u16le(datagram.bytes + core::echo_sequence));
+  }
+  core::log_lock_release();
+  EXPECT_EQ(seen, (std::vector<uint16_t>{65535, 0, 1}));
 }
 
 // The echo goes to port 29951 fixed, so the collector must have it.
@@ -180,6 +196,13 @@ TEST_F(LogEcho, SetUpAgainRestartsNumberingAndKeepsTheAddress) {
   core::log_echo_setup(0, loopback_);
   core::log_printf("off\r\n");
   core::log_echo_setup(7, 0);
+  EXPECT_TRUE(settle().empty());
+}
+
+TEST_F(LogEcho, SetUpThatNeverNamedAnAddressSendsNothing) {
+  core::log_echo_setup(16567, 0);
+  core::log_printf("nowhere\r\n");
+  core::log_echo_setup(16567, loopback_);
   EXPECT_TRUE(settle().empty());
 }
 
