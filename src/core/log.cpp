@@ -22,7 +22,7 @@ platform::lock* log_lock() {
   return lock;
 }
 
-int write_line(uint32_t now, const char* format, va_list args) {
+OSTREL_PRINTF(2, 0) int write_line(uint32_t now, const char* format, va_list args) {
   char name[log_file_name_size];
   if (log_file_name(name, sizeof name, now) < 0) return 1;
   FILE* file = platform::open_file(name, "ab");

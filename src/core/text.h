@@ -23,7 +23,8 @@ int copy_bounded_n(char* dst, size_t size, const char* src, size_t count);
 // printf-style formatting cut to fit; buffer[size - 1] is always zero.  Returns
 // the number of characters written, or a negative number when the text was cut.
 int format_bounded(char* buffer, size_t size, const char* format, ...) OSTREL_PRINTF(3, 4);
-int format_bounded_v(char* buffer, size_t size, const char* format, va_list args);
+int format_bounded_v(char* buffer, size_t size, const char* format, va_list args)
+    OSTREL_PRINTF(3, 0);
 
 // ASCII lower-casing (A-Z only); other bytes, including those above 0x7F, stay.
 inline char ascii_lower(char c) {
