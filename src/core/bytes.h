@@ -27,4 +27,28 @@ inline void store_u32le(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+inline void store_u16be(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+inline void store_u32be(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+// A value as it sits in memory in network byte order (ports and addresses are
+// held that way in socket addresses and tables).
+inline uint16_t to_network_u16(uint16_t v) {
+  uint8_t b[2];
+  store_u16be(b, v);
+  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+inline uint32_t to_network_u32(uint32_t v) {
+  uint8_t b[4];
+  store_u32be(b, v);
+  return load_u32le(b);
+}
+
 }  // namespace bytes

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/bytes.h"
 #include "core/text.h"
 
 namespace redirect {
@@ -70,13 +71,6 @@ uint16_t parse_port(const char* text) {
   return static_cast<uint16_t>(value);
 }
 
-uint16_t network_order(uint16_t port) {
-  uint8_t b[2] = {static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port)};
-  uint16_t out;
-  std::memcpy(&out, b, sizeof out);
-  return out;
-}
-
 forward_address forward_from_value(char* value) {
   forward_address out = {family_ipv4, 0, 0};
   char* pos = value;
@@ -84,7 +78,7 @@ forward_address forward_from_value(char* value) {
   char* port = address ? next_token(&pos) : nullptr;
   if (!port) return out;
   out.address = parse_ipv4(address);
-  out.port = network_order(parse_port(port));
+  out.port = bytes::to_network_u16(parse_port(port));
   return out;
 }
 
@@ -148,11 +142,7 @@ uint32_t parse_ipv4(const char* text) {
   uint32_t host = parts[count - 1];
   for (int i = 0; i + 1 < count; ++i) host |= parts[i] << (24 - 8 * i);
 
-  uint8_t b[4] = {static_cast<uint8_t>(host >> 24), static_cast<uint8_t>(host >> 16),
-                  static_cast<uint8_t>(host >> 8), static_cast<uint8_t>(host)};
-  uint32_t out;
-  std::memcpy(&out, b, sizeof out);
-  return out;
+  return bytes::to_network_u32(host);
 }
 
 int redirection_entry(const char* key, char* value) {
