@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "digest/md5.h"
 
 namespace service {

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "core/process_state.h"
 #include "digest/md5.h"
 

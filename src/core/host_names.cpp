@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace core {
 

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "core/registry_readers.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "digest/md5.h"
 #include "platform/platform.h"
 

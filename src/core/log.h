@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace core {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "core/log.h"
 #include "platform/platform.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace core {

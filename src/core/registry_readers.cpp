@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 
 namespace core {
 
@@ -65,19 +65,6 @@ int registry_read_string(const char* name, char* out) {
     return 1;
   std::memcpy(out, data, size);
   out[size] = '\0';
-  return 0;
-}
-
-int split_leading_word(char* text, char** word, char** rest) {
-  *word = text;
-  char* p = text;
-  while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9')) ++p;
-  if (*p) {
-    *p = '\0';
-    *rest = p + 1;
-  } else {
-    *rest = p;
-  }
   return 0;
 }
 

@@ -21,9 +21,4 @@ int read_server_browser_mode(uint32_t* out);
 inline constexpr uint32_t registry_text_capacity = 99;
 int registry_read_string(const char* name, char* out);
 
-// Splits text in place at the end of its leading run of ASCII letters and
-// digits: *word is text, the first other character becomes a NUL and *rest
-// points just after it (or at the terminating NUL).  Always 0.
-int split_leading_word(char* text, char** word, char** rest);
-
 }  // namespace core

@@ -14,7 +14,6 @@
 
 #include "core/process_state.h"
 #include "platform/platform.h"
-#include "redirect/redirection_table.h"
 
 namespace core {
 namespace {
@@ -24,6 +23,7 @@ constexpr uint32_t reload_interval_seconds = 10;
 // Claimed with a compare-and-swap, so threads that ask together read the
 // file once between them.
 std::atomic<uint32_t> last_attempt{0};
+std::atomic<settings_handler> receiver_of_pairs{nullptr};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_line_end(char c) { return c == '\r' || c == '\n'; }
@@ -68,14 +68,18 @@ void settings_read_stream(FILE* file, settings_handler handler) {
 }
 
 int settings_reload() {
+  settings_handler receiver = receiver_of_pairs.load();
+  if (!receiver) return 1;
   if (!attempt_due(platform::now_seconds())) return 1;
   FILE* file = platform::open_file(process.settings_file_name, "r");
   if (!file) return 1;
-  settings_read_stream(file, redirect::redirection_entry);
+  settings_read_stream(file, receiver);
   std::fclose(file);
   return 0;
 }
 
 void settings_forget_last_attempt() { last_attempt = 0; }
+
+void settings_set_handler(settings_handler receiver) { receiver_of_pairs = receiver; }
 
 }  // namespace core

@@ -1,18 +1,23 @@
 // The settings file "ostrel_<exe>.cfg" in the working folder, read on demand:
-// "key = value" lines handed one by one to the redirection table.
+// "key = value" lines handed one by one to the handler that start-up names
+// (the redirection table's).
 #pragma once
 #include <cstddef>
 #include <cstdio>
 
 namespace core {
 
-// Reads the settings file when the last attempt lies 10 seconds or more back,
-// handing every key/value pair to the redirection table.  0 when the file was
-// read, 1 when it was not (too soon, or it cannot be opened).
-int settings_reload();
-
 // Receives one key/value pair; the value may be changed in place.
 using settings_handler = int (*)(const char* key, char* value);
+
+// Names who receives the pairs that settings_reload reads.  Until a handler is
+// named the file is not read at all.
+void settings_set_handler(settings_handler receiver);
+
+// Reads the settings file when the last attempt lies 10 seconds or more back,
+// handing every key/value pair to the handler.  0 when the file was read, 1
+// when it was not (no handler, too soon, or it cannot be opened).
+int settings_reload();
 
 // Lines are read into a buffer of this size: a longer line arrives in pieces,
 // and each piece counts as a line of its own.

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "core/text.h"
+#include "base/text.h"
 
 namespace core {
 

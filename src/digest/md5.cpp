@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 
 namespace digest {
 namespace {

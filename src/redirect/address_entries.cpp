@@ -2,7 +2,7 @@
 // position and the counts it walks over, so it never leaves [area, end).
 #include "redirect/address_entries.h"
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 
 namespace redirect {
 namespace {

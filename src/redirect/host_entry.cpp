@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "core/bytes.h"
-#include "core/text.h"
+#include "base/bytes.h"
+#include "base/text.h"
 
 namespace redirect {
 

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "deploy_values.h"
 #include "digest/md5.h"
 #include "redirect/address_table.h"

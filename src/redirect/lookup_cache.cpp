@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "core/process_state.h"
 #include "core/user_files.h"
 #include "platform/platform.h"

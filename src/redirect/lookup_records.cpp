@@ -14,7 +14,7 @@
 // type has none to reuse and ends the parse like a list whose first index is 0.
 #include "redirect/lookup_records.h"
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "redirect/lookup_protocol.h"
 
 namespace redirect {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "core/process_state.h"
 #include "core/random.h"
 #include "deploy_values.h"

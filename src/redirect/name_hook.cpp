@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "core/launcher.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "core/process_state.h"
 #include "core/settings_file.h"
 #include "deploy_values.h"

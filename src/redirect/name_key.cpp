@@ -2,8 +2,8 @@
 // names of any length are keyed without allocation.
 #include "redirect/name_key.h"
 
-#include "core/bytes.h"
-#include "core/text.h"
+#include "base/bytes.h"
+#include "base/text.h"
 #include "digest/md5.h"
 
 namespace redirect {

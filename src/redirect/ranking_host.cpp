@@ -9,7 +9,7 @@
 
 #include "core/mod_kind.h"
 #include "core/registry_readers.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "deploy_values.h"
 #include "redirect/host_rewrite.h"
 
@@ -34,7 +34,7 @@ void ranking_host_selection(char* out) {
   if (core::registry_read_string(value_name, value) != 0) return;
   char* word = nullptr;
   char* rest = nullptr;
-  core::split_leading_word(value, &word, &rest);
+  text::split_leading_word(value, &word, &rest);
   if (!*word) return;
   if (std::strcmp(word, "custom") == 0)
     custom_host(rest, out);

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <thread>
 
-#include "core/bytes.h"
-#include "core/text.h"
+#include "base/bytes.h"
+#include "base/text.h"
 
 namespace redirect {
 namespace {

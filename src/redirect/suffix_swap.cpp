@@ -3,7 +3,7 @@
 // suffixes must not overrun the 64-byte buffer either.
 #include <cstring>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "deploy_values.h"
 #include "redirect/host_rewrite.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "deploy_values.h"
 #include "digest/md5.h"
 #include "service/lookup_service.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "deploy_values.h"
 #include "digest/md5.h"
 #include "lookup_signing.h"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
 #include "core/registry_readers.h"
 #include "platform/native/test_controls.h"
 
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   char* word = nullptr;
   char* rest = nullptr;
-  core::split_leading_word(out, &word, &rest);
+  text::split_leading_word(out, &word, &rest);
   if (word != out || rest < out || rest > out + core::registry_text_capacity) std::abort();
   for (const char* p = word; *p; ++p)
     if (!is_word_char(*p)) std::abort();

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "core/host_image.h"
 #include "core/process_state.h"
 #include "digest/md5.h"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "core/log.h"
 #include "core/log_echo.h"
 #include "core/process_state.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "redirect/lookup_cache.h"
 #include "redirect/name_key.h"
 #include "redirect_fixture.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "redirect/address_table.h"
 #include "redirect/lookup_records.h"
 #include "service/lookup_messages.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 #include "deploy_values.h"
 #include "digest/md5.h"
 #include "redirect/lookup_answer.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "core/bytes.h"
+#include "base/bytes.h"
 
 namespace pe_builder {
 namespace {

@@ -12,7 +12,7 @@
 #include "core/launcher.h"
 #include "core/process_state.h"
 #include "core/settings_file.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "deploy_values.h"
 #include "platform/native/test_controls.h"
 #include "redirect/address_table.h"
@@ -64,6 +64,7 @@ class redirect_fixture : public ::testing::Test {
                        "unknown");
     core::launcher_verdict = 1;
     core::settings_forget_last_attempt();
+    core::settings_set_handler(redirect::redirection_entry);
     redirect::redirection_reset();
     ASSERT_EQ(redirect::address_table_allocate(), 0);
     redirect::answer_slot_allocate();

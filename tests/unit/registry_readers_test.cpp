@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "core/registry_readers.h"
 #include "platform/native/test_controls.h"
 
@@ -162,7 +163,7 @@ TEST(SplitLeadingWord, Table) {
     std::string buffer = c.text;
     char* word = nullptr;
     char* rest = nullptr;
-    EXPECT_EQ(core::split_leading_word(buffer.data(), &word, &rest), 0);
+    EXPECT_EQ(text::split_leading_word(buffer.data(), &word, &rest), 0);
     EXPECT_EQ(word, buffer.data()) << c.text;
     EXPECT_STREQ(word, c.word) << c.text;
     EXPECT_STREQ(rest, c.rest) << c.text;

@@ -11,7 +11,7 @@
 
 #include "core/process_state.h"
 #include "core/settings_file.h"
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/native/test_controls.h"
 #include "redirect/redirection_table.h"
 #include "working_folder.h"
@@ -117,6 +117,7 @@ class SettingsReload : public ::testing::Test {
                        "ostrel_game.exe.cfg");
     platform::test::set_clock(1700000000);
     core::settings_forget_last_attempt();
+    core::settings_set_handler(redirect::redirection_entry);
     redirect::redirection_reset();
   }
   void TearDown() override {

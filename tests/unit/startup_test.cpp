@@ -10,7 +10,7 @@
 #include "core/host_image.h"
 #include "core/process_state.h"
 #include "core/service_state.h"
-#include "core/startup.h"
+#include "library/startup.h"
 #include "pe_builder.h"
 #include "platform/native/test_controls.h"
 #include "ranked/ranked_store.h"
@@ -42,7 +42,7 @@ class Startup : public ::testing::Test {
     test::set_executable_path("C:\\Games\\Game\\game.exe");
   }
   static void reset() {
-    core::library_detach();
+    library::library_detach();
     core::process = core::process_state{};
     sockets::receive_dispatch = platform::real_recvfrom_function();
     test::registry_reset();
@@ -74,7 +74,7 @@ TEST_F(Startup, ClientMode) {
   test::registry_set_dword(registry_root::local_machine, "serverBrowserMode", 1);
   ASSERT_FALSE(redirect::address_table_allocated());
 
-  EXPECT_EQ(core::library_attach(), 0);
+  EXPECT_EQ(library::library_attach(), 0);
   EXPECT_EQ(core::process.initialised, 1);
   EXPECT_EQ(core::process.operating_mode, core::mode_client);
   EXPECT_STREQ(core::process.host_executable_name, "game.exe");
@@ -95,7 +95,7 @@ TEST_F(Startup, ServerModeFromTheFolderName) {
   test::registry_set_dword(registry_root::current_user, "serverBrowserMode", 1);
   const bool arena_before = ranked::arena_allocated();
 
-  EXPECT_EQ(core::library_attach(), 0);
+  EXPECT_EQ(library::library_attach(), 0);
   EXPECT_EQ(core::process.operating_mode, core::mode_server);
   EXPECT_STREQ(core::process.host_executable_name, "server.exe");
   EXPECT_STREQ(core::process.settings_file_name, "ostrel_server.exe.cfg");
@@ -114,7 +114,7 @@ TEST_F(Startup, ServerModeFromTheFolderName) {
 
 TEST_F(Startup, UnreadableExecutableLeavesRecordEmpty) {
   test::set_executable_path((dir.path() + "/Games/missing/game.exe").c_str());
-  core::library_attach();
+  library::library_attach();
   EXPECT_STREQ(core::process.host_executable_name, "game.exe");
   const uint8_t zero[core::host_image_record_size] = {};
   EXPECT_EQ(0, std::memcmp(core::process.host_image_record, zero, sizeof zero));
@@ -124,7 +124,7 @@ TEST_F(Startup, UnreadableExecutableLeavesRecordEmpty) {
 
 TEST_F(Startup, UnknownExecutablePathKeepsDefaultNames) {
   test::set_executable_path(nullptr);
-  core::library_attach();
+  library::library_attach();
   EXPECT_EQ(core::process.operating_mode, core::mode_client);
   EXPECT_STREQ(core::process.host_executable_name, "");
   EXPECT_STREQ(core::process.settings_file_name, "ostrel.cfg");
@@ -134,12 +134,12 @@ TEST_F(Startup, UnknownExecutablePathKeepsDefaultNames) {
 
 TEST_F(Startup, SecondAttachChangesNothing) {
   install("Games/Game/game.exe");
-  core::library_attach();
+  library::library_attach();
   const core::process_state first = core::process;
 
   executable[0x500] ^= 1;  // a different image, so a second reading would show
   install("w32ded/other.exe");
-  EXPECT_EQ(core::library_attach(), 0);
+  EXPECT_EQ(library::library_attach(), 0);
   EXPECT_EQ(core::process.operating_mode, core::mode_client);
   EXPECT_STREQ(core::process.host_executable_name, first.host_executable_name);
   EXPECT_STREQ(core::process.settings_file_name, first.settings_file_name);
@@ -151,8 +151,8 @@ TEST_F(Startup, SecondAttachChangesNothing) {
 
 TEST_F(Startup, DetachReleasesWhatItOwns) {
   install("w32ded/server.exe");
-  core::library_attach();
-  core::library_detach();
+  library::library_attach();
+  library::library_detach();
   EXPECT_EQ(core::service, nullptr);
   EXPECT_EQ(snapshot::snapshot_lock, nullptr);
   EXPECT_FALSE(redirect::address_table_allocated());

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "core/registry_readers.h"
 #include "product_key.h"
 
@@ -109,7 +110,7 @@ TEST_F(RegistryReaders, TextSplitsAtItsLeadingWord) {
   ASSERT_EQ(core::registry_read_string("rkgMods", out), 0);
   char* word = nullptr;
   char* rest = nullptr;
-  core::split_leading_word(out, &word, &rest);
+  text::split_leading_word(out, &word, &rest);
   EXPECT_STREQ(word, "fmrcq");
   EXPECT_STREQ(rest, "extra");
 }

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/native/test_controls.h"
 
 namespace platform {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "core/text.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);  // RtlGenRandom

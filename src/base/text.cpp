@@ -1,5 +1,5 @@
 // Bounded copy and bounded formatting: the one place where fixed text fields are filled.
-#include "core/text.h"
+#include "base/text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -39,6 +39,19 @@ int format_bounded(char* buffer, size_t size, const char* format, ...) {
   int n = format_bounded_v(buffer, size, format, args);
   va_end(args);
   return n;
+}
+
+int split_leading_word(char* text, char** word, char** rest) {
+  *word = text;
+  char* p = text;
+  while ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9')) ++p;
+  if (*p) {
+    *p = '\0';
+    *rest = p + 1;
+  } else {
+    *rest = p;
+  }
+  return 0;
 }
 
 }  // namespace text

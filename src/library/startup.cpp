@@ -1,7 +1,7 @@
 // Start-up: mode and names from the executable path, the host image record,
 // the mode's own work, the network tables and the receive filter.  No failure
 // here reaches the host: each step that cannot be done is skipped.
-#include "core/startup.h"
+#include "library/startup.h"
 
 #include <new>
 
@@ -11,18 +11,20 @@
 #include "core/process_state.h"
 #include "core/registry_readers.h"
 #include "core/service_state.h"
+#include "core/settings_file.h"
 #include "platform/platform.h"
 #include "ranked/ranked_store.h"
 #include "redirect/address_table.h"
 #include "redirect/answer_blocks.h"
 #include "redirect/lookup_cache.h"
+#include "redirect/redirection_table.h"
 #include "snapshot/worker.h"
 #include "sockets/dispatch.h"
 #include "sockets/player_logins.h"
 
-namespace core {
+namespace library {
 
-service_state* service = nullptr;
+using core::process;
 
 namespace {
 constexpr size_t path_size = 260;
@@ -30,22 +32,22 @@ constexpr size_t path_size = 260;
 void read_host_image(const char* path) {
   FILE* file = path[0] ? platform::open_file(path, "rb") : nullptr;
   if (!file) return;
-  compute_host_image_record(file, process.host_image_record, process.host_image_tag);
+  core::compute_host_image_record(file, process.host_image_record, process.host_image_tag);
   std::fclose(file);
 }
 
 void client_mode_start() {
   if (ranked::arena_allocate() != 0) return;
-  read_server_browser_mode(&process.server_browser_mode);
+  core::read_server_browser_mode(&process.server_browser_mode);
   ranked::ranked_list_load();
 }
 }  // namespace
 
 int server_mode_start() {
-  if (!service) service = new (std::nothrow) service_state();
+  if (!core::service) core::service = new (std::nothrow) core::service_state();
   if (!snapshot::snapshot_lock) snapshot::snapshot_lock = platform::lock_create();
   if (snapshot::worker_start() != 0) return 1;
-  install_script_hooks();
+  core::install_script_hooks();
   return 0;
 }
 
@@ -64,14 +66,17 @@ int library_attach() {
   char path[path_size];
   if (platform::executable_path(path, sizeof path) != 0) path[0] = '\0';
   path[path_size - 1] = '\0';
-  process.operating_mode = mode_from_path(path);
-  derive_host_names(path, process.host_executable_name, sizeof process.host_executable_name,
+  process.operating_mode = core::mode_from_path(path);
+  core::derive_host_names(path, process.host_executable_name, sizeof process.host_executable_name,
                     process.settings_file_name, sizeof process.settings_file_name);
 
   for (uint8_t& b : process.host_image_record) b = 0;
   read_host_image(path);
 
-  if (process.operating_mode == mode_server)
+  // The settings file feeds the redirection table; neither floor knows the other.
+  core::settings_set_handler(redirect::redirection_entry);
+
+  if (process.operating_mode == core::mode_server)
     server_mode_start();
   else
     client_mode_start();
@@ -85,11 +90,11 @@ int library_attach() {
 int library_detach() {
   redirect::address_table_release();
   redirect::answer_slot_release();
-  delete service;
-  service = nullptr;
+  delete core::service;
+  core::service = nullptr;
   platform::lock_destroy(snapshot::snapshot_lock);
   snapshot::snapshot_lock = nullptr;
   return 0;
 }
 
-}  // namespace core
+}  // namespace library

@@ -2,12 +2,12 @@
 // never fails on the library's account, so every call reports success.
 #include <windows.h>
 
-#include "core/startup.h"
+#include "library/startup.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH)
-    core::library_attach();
+    library::library_attach();
   else if (reason == DLL_PROCESS_DETACH)
-    core::library_detach();
+    library::library_detach();
   return TRUE;
 }

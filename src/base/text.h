@@ -31,4 +31,9 @@ inline char ascii_lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
+// Splits text in place at the end of its leading run of ASCII letters and
+// digits: *word is text, the first other character becomes a NUL and *rest
+// points just after it (or at the terminating NUL).  Always 0.
+int split_leading_word(char* text, char** word, char** rest);
+
 }  // namespace text

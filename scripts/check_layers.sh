@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Holds the library's sources to their floors: a file may include headers of its
+# own folder and of floors below it, never of a floor above or beside it, and only
+# the Windows platform layer and the *_win32.cpp files may name Windows headers.
+#
+#   base                          byte and text helpers: the ground under everything
+#   platform, digest              the ground floor proper; neither includes the other
+#   core                          what every subsystem uses
+#   redirect < ranked < sockets < snapshot < script    the subsystems
+#   library                       DLL entry, start-up and tear-down: connects them all
+#
+# Usage: check_layers.sh [SRC_DIR]; exits 1 and lists every offending line.
+set -euo pipefail
+src=${1:-"$(dirname "$0")/../src"}
+
+rank() {
+  case $1 in
+    base) echo 0 ;;
+    platform | digest) echo 1 ;;
+    core) echo 2 ;;
+    redirect) echo 3 ;;
+    ranked) echo 4 ;;
+    sockets) echo 5 ;;
+    snapshot) echo 6 ;;
+    script) echo 7 ;;
+    library) echo 8 ;;
+    *) echo "" ;;
+  esac
+}
+
+bad=0
+while IFS= read -r file; do
+  rel=${file#"$src"/}
+  own=${rel%%/*}
+  own_rank=$(rank "$own")
+  if [ -z "$own_rank" ]; then
+    echo "$rel: folder '$own' has no floor in scripts/check_layers.sh"
+    bad=1
+    continue
+  fi
+  windows_ok=0
+  case $rel in platform/win32/* | *_win32.cpp) windows_ok=1 ;; esac
+  while IFS= read -r hit; do
+    line=${hit%%:*}
+    target=$(sed -E 's/^[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$hit")
+    case $target in */*) ;; *) continue ;; esac  # generated headers and same-folder names
+    folder=${target%%/*}
+    [ "$folder" = "$own" ] && continue
+    target_rank=$(rank "$folder")
+    if [ -z "$target_rank" ] || [ "$target_rank" -ge "$own_rank" ]; then
+      echo "$rel:$line: includes \"$target\", which is not below the '$own' floor"
+      bad=1
+    fi
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+  if [ "$windows_ok" = 0 ]; then
+    while IFS= read -r hit; do
+      echo "$rel:${hit%%:*}: names a Windows header outside the Windows layers"
+      bad=1
+    done < <(grep -niE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2?|ws2tcpip|ws2spi|iphlpapi|shlobj|psapi|winreg|winbase|windef|winnt)\.h>' "$file" || true)
+  fi
+done < <(find "$src" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+
+if [ "$bad" = 0 ]; then echo "layers: every include keeps to its floor"; fi
+exit "$bad"
