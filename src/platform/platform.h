@@ -9,8 +9,12 @@
 namespace platform {
 
 // ---- Clocks -----------------------------------------------------------------
-uint32_t now_seconds();      // whole seconds since 1970
-uint64_t now_millis();       // milliseconds of system time, for time-outs
+// The date, for what a format stores or sends; it may jump when the user or a
+// time service sets the clock.
+uint32_t now_seconds();  // whole seconds since 1970
+// Milliseconds from an arbitrary start that never goes back and never jumps:
+// every deadline, wait and resend spacing is measured on it.
+uint64_t monotonic_ms();
 void sleep_ms(uint32_t ms);
 
 struct utc_time {

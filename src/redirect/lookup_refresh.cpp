@@ -38,10 +38,10 @@ bool looks_like_answer(const uint8_t* datagram, int length) {
 int exchange(platform::socket_handle s, const lookup_request& request, const uint32_t* addresses,
              int address_count, uint8_t* datagram) {
   const uint16_t port = lookup_service_port.load();
-  const uint64_t deadline = platform::now_millis() + refresh_deadline_ms;
-  uint64_t next_send = platform::now_millis();
+  const uint64_t deadline = platform::monotonic_ms() + refresh_deadline_ms;
+  uint64_t next_send = platform::monotonic_ms();
   for (;;) {
-    const uint64_t t = platform::now_millis();
+    const uint64_t t = platform::monotonic_ms();
     if (t > deadline) return 0;
     if (t >= next_send) {
       for (int i = 0; i < address_count; ++i)

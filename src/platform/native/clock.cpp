@@ -10,6 +10,7 @@ namespace platform {
 namespace {
 std::atomic<int> fake_clock{0};
 std::atomic<uint32_t> fake_seconds{0};
+std::atomic<uint64_t> monotonic_offset{0};
 }  // namespace
 
 uint32_t now_seconds() {
@@ -17,10 +18,11 @@ uint32_t now_seconds() {
   return static_cast<uint32_t>(::time(nullptr));
 }
 
-uint64_t now_millis() {
+uint64_t monotonic_ms() {
   timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u +
+         monotonic_offset.load();
 }
 
 void sleep_ms(uint32_t ms) { ::usleep(static_cast<useconds_t>(ms) * 1000u); }
@@ -40,6 +42,7 @@ void set_clock(uint32_t seconds) {
 }
 void advance_clock(uint32_t seconds) { fake_seconds += seconds; }
 void use_real_clock() { fake_clock = 0; }
+void advance_monotonic(uint64_t ms) { monotonic_offset += ms; }
 }  // namespace test
 
 }  // namespace platform

@@ -14,6 +14,9 @@ namespace platform::test {
 void set_clock(uint32_t seconds);
 void advance_clock(uint32_t seconds);
 void use_real_clock();
+// Moves the monotonic clock forward (it never goes back), as a stalled thread
+// would see it.
+void advance_monotonic(uint64_t ms);
 
 // nullptr makes executable_path fail.
 void set_executable_path(const char* path);

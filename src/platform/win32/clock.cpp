@@ -1,4 +1,5 @@
-// Windows clocks: system time as seconds since 1970 and as milliseconds.
+// Windows clocks: system time as seconds since 1970, and the tick count that
+// never jumps for time-outs.
 #include <windows.h>
 
 #include <ctime>
@@ -18,7 +19,7 @@ constexpr uint64_t epoch_offset_100ns = 116444736000000000ull;
 uint32_t now_seconds() {
   return static_cast<uint32_t>((filetime_100ns() - epoch_offset_100ns) / 10000000ull);
 }
-uint64_t now_millis() { return (filetime_100ns() - epoch_offset_100ns) / 10000ull; }
+uint64_t monotonic_ms() { return GetTickCount64(); }
 void sleep_ms(uint32_t ms) { Sleep(ms); }
 
 utc_time utc_from_seconds(uint32_t seconds) {
