@@ -120,6 +120,12 @@ int run_lookup(int argc, char** argv) {
   return 0;
 }
 
+}  // namespace
+
+int run_authorize(int argc, char** argv);  // authorize_mode.cpp
+
+namespace {
+
 struct mode {
   const char* name;
   const char* usage;
@@ -130,6 +136,10 @@ const mode modes[] = {
     {"deploy", "deploy <deploy.conf>", run_deploy},
     {"log-collector", "log-collector [port] [address]", run_log_collector},
     {"lookup", "lookup <deploy.conf> [--port N] [--map name=a.b.c.d]...", run_lookup},
+    {"authorize",
+     "authorize <deploy.conf> --challenge TEXT (--exe FILE | --exe-md5 HEX) --provider-id ID... "
+     "--mod DIR... [--flags N] [--command TEXT] [--salt HEX]",
+     run_authorize},
 };
 
 int usage() {

@@ -7,7 +7,6 @@
 
 #include "core/host_image.h"
 #include "core/host_names.h"
-#include "core/host_patching.h"
 #include "core/process_state.h"
 #include "core/registry_readers.h"
 #include "core/service_state.h"
@@ -18,6 +17,7 @@
 #include "redirect/answer_blocks.h"
 #include "redirect/lookup_cache.h"
 #include "redirect/redirection_table.h"
+#include "script/script_hooks.h"
 #include "snapshot/worker.h"
 #include "sockets/dispatch.h"
 #include "sockets/player_logins.h"
@@ -47,7 +47,7 @@ int server_mode_start() {
   if (!core::service) core::service = new (std::nothrow) core::service_state();
   if (!snapshot::snapshot_lock) snapshot::snapshot_lock = platform::lock_create();
   if (snapshot::worker_start() != 0) return 1;
-  core::install_script_hooks();
+  script::install_script_hooks();
   return 0;
 }
 

@@ -24,6 +24,9 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
 // Resolves a host name to at most max IPv4 addresses (network order), in the
 // order the resolver returns them.  Returns how many were found.
 int resolve_ipv4(const char* host, uint32_t* out, int max);
+// The real inet_addr: a dotted IPv4 text as an address in network byte order,
+// all ones for a text that is none.
+uint32_t inet_address(const char* text);
 
 }  // namespace platform
 

@@ -37,6 +37,8 @@ void entropy(void* out, size_t size);
 
 // ---- Files and folders ------------------------------------------------------
 FILE* open_file(const char* path, const char* mode);
+// 0 when a file or folder of that name exists (its status can be queried).
+int file_status(const char* path);
 // Roaming application-data folder of the current user; 0 on success.
 int appdata_folder(char* out, size_t size);
 void create_folder(const char* path);  // an existing folder is no error
@@ -73,5 +75,17 @@ thread_slot thread_slot_alloc();
 void thread_slot_free(thread_slot& slot);
 void* thread_slot_get(const thread_slot& slot);
 int thread_slot_set(const thread_slot& slot, void* value);
+
+// ---- Import patching: module queries and memory protection ----------------
+// The image of the process's main module in memory (its base address), or
+// null when the platform cannot tell.
+const uint8_t* main_module_image();
+// The exported function (or data) of an already loaded module, or null.
+void* loaded_module_symbol(const char* module, const char* name);
+bool memory_readable(const void* p, size_t size);
+bool valid_code_address(const void* p);
+// Stores value in the pointer-sized slot; a slot that is not writable gets its
+// protection lifted for the store and put back afterwards.  0 on success.
+int store_code_pointer(void* slot, uintptr_t value);
 
 }  // namespace platform

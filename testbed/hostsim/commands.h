@@ -12,3 +12,5 @@ std::string describe_host(const hostent* h);
 bool run_registry_command(const std::string& cmd, std::istringstream& in, std::string& answer);
 // Name resolution beyond a single look-up (several threads at once, and so on).
 bool run_name_command(const std::string& cmd, std::istringstream& in, std::string& answer);
+// The embedded script runtime (the server copy only; the others answer false).
+bool run_script_command(const std::string& cmd, std::istringstream& in, std::string& answer);

@@ -260,6 +260,7 @@ std::string run(const std::string& line, bool& done) {
   std::string extended;
   if (run_registry_command(cmd, in, extended)) return extended;
   if (run_name_command(cmd, in, extended)) return extended;
+  if (run_script_command(cmd, in, extended)) return extended;
   if (cmd == "invalid") return invalid_battery();
   if (cmd == "ordinals") return resolve_ordinals();
   if (cmd == "bench_passthrough") {

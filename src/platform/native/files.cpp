@@ -49,6 +49,11 @@ int appdata_folder(char* out, size_t size) {
 
 void create_folder(const char* path) { ::mkdir(native_path(path).c_str(), 0700); }
 
+int file_status(const char* path) {
+  struct stat st;
+  return ::stat(native_path(path).c_str(), &st) == 0 ? 0 : 1;
+}
+
 namespace test {
 void set_appdata_folder(const char* path) {
   std::lock_guard<std::mutex> hold(guard);

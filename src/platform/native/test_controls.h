@@ -47,4 +47,10 @@ void set_real_sendto(sendto_fn fn);
 // answers null (unknown host) for every name.
 void set_real_gethostbyname(gethostbyname_fn fn);
 
+// Module queries for import patching: the main module's image (null by
+// default) and the symbols that "loaded modules" export (none by default).
+void set_main_module_image(const uint8_t* image);
+void set_module_symbol(const char* module, const char* name, void* address);
+void clear_module_symbols();
+
 }  // namespace platform::test

@@ -23,4 +23,8 @@ int appdata_folder(char* out, size_t size) {
 
 void create_folder(const char* path) { CreateDirectoryA(path, nullptr); }
 
+int file_status(const char* path) {
+  return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
 }  // namespace platform

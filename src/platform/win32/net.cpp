@@ -58,6 +58,8 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
   return n;
 }
 
+uint32_t inet_address(const char* text) { return inet_addr(text); }
+
 int resolve_ipv4(const char* host, uint32_t* out, int max) {
   addrinfo hints{};
   hints.ai_family = AF_INET;

@@ -1,0 +1,24 @@
+# The real Python 2 runtime (dice_py.dll) that the dedicated-server copy of
+# hostsim embeds, as the game's server embeds its own.  It is a test
+# dependency built from Debian's source package by the shared build script into
+# the build tree (once; later builds find it there), never part of the sources
+# and never shipped beside ostrel.dll.
+set(OSTREL_PY2RT_DIR "${CMAKE_BINARY_DIR}/py2rt" CACHE PATH "Where the Python 2 runtime is built")
+find_file(OSTREL_PY2RT_SCRIPT build.sh
+  PATHS "${CMAKE_SOURCE_DIR}/../shared/py2rt" "${CMAKE_SOURCE_DIR}/../../shared/py2rt"
+  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT OSTREL_PY2RT_SCRIPT)
+  message(FATAL_ERROR "shared/py2rt/build.sh not found beside the repository; set OSTREL_PY2RT_SCRIPT")
+endif()
+
+set(OSTREL_PY2RT_DLL "${OSTREL_PY2RT_DIR}/dice_py.dll")
+set(OSTREL_PY2RT_IMPLIB "${OSTREL_PY2RT_DIR}/libdice_py.dll.a")
+add_custom_command(OUTPUT "${OSTREL_PY2RT_DLL}" "${OSTREL_PY2RT_IMPLIB}"
+  COMMAND bash "${OSTREL_PY2RT_SCRIPT}" "${OSTREL_PY2RT_DIR}"
+  COMMENT "Building the Python 2 runtime (dice_py.dll) for the server testbed"
+  USES_TERMINAL)
+add_custom_target(py2rt DEPENDS "${OSTREL_PY2RT_DLL}" "${OSTREL_PY2RT_IMPLIB}")
+add_library(dice_py SHARED IMPORTED GLOBAL)
+set_target_properties(dice_py PROPERTIES
+  IMPORTED_LOCATION "${OSTREL_PY2RT_DLL}" IMPORTED_IMPLIB "${OSTREL_PY2RT_IMPLIB}")
+add_dependencies(dice_py py2rt)
