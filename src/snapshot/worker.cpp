@@ -1,10 +1,7 @@
-// Snapshot worker: the queue has no producers yet, so no thread is needed and
-// start-up goes on as if it had started.
+// Snapshot worker: not started yet.
 #include "snapshot/worker.h"
 
 namespace snapshot {
-
-platform::lock* snapshot_lock = nullptr;
 
 int worker_start() { return 0; }
 

@@ -1,10 +1,10 @@
-// The snapshot worker of a dedicated server and the lock of its queue.
+// The snapshot worker of a dedicated server: drains the snapshot queue through
+// the HTTP transport and runs the session exchange once a minute.
 #pragma once
-#include "platform/platform.h"
+#include "snapshot/snapshot_queue.h"
 
 namespace snapshot {
 
-extern platform::lock* snapshot_lock;
 // Starts the worker thread; 0 when it runs.
 int worker_start();
 
