@@ -21,6 +21,10 @@ int wait_readable(socket_handle s, uint32_t timeout_ms);
 // Returns the datagram's length or -1.
 int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* address,
                      uint16_t* port, int* ipv4);
+// The local port (host order) of a socket bound to an IPv4 address, through
+// the real getsockname.  0 on success; 1 when the call fails or the socket's
+// family is not IPv4.
+int socket_local_port(socket_handle s, uint16_t* port);
 // Resolves a host name to at most max IPv4 addresses (network order), in the
 // order the resolver returns them.  Returns how many were found.
 int resolve_ipv4(const char* host, uint32_t* out, int max);

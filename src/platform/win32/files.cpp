@@ -23,4 +23,8 @@ int appdata_folder(char* out, size_t size) {
 
 void create_folder(const char* path) { CreateDirectoryA(path, nullptr); }
 
+int replace_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+}
+
 }  // namespace platform
