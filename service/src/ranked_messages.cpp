@@ -25,6 +25,15 @@ void keyed_md5(const uint32_t chain[4], const std::vector<uint8_t>& data, uint8_
 }
 }  // namespace
 
+ranked_keys make_ranked_keys(const uint32_t key_chain[4], const uint32_t mac_chain[4],
+                             const uint8_t feedback[16]) {
+  ranked_keys keys;
+  std::memcpy(keys.key_chain, key_chain, sizeof keys.key_chain);
+  std::memcpy(keys.mac_chain, mac_chain, sizeof keys.mac_chain);
+  std::memcpy(keys.feedback, feedback, sizeof keys.feedback);
+  return keys;
+}
+
 bool read_ranked_keys(const deploy_values& values, ranked_keys& out) {
   return values.chain("ranked_key_chain", out.key_chain) &&
          values.chain("ranked_mac_chain", out.mac_chain) &&

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "deploy_values.h"
+#include "service/ranked_messages.h"
 
 namespace ranked_test {
 
@@ -30,6 +31,12 @@ inline std::vector<uint8_t> keyed_md5(const uint32_t chain[4], const std::vector
   return out;
 }
 #pragma GCC diagnostic pop
+
+// The reference master's keys: the deployment values the library was built with.
+inline service::ranked_keys dll_keys() {
+  return service::make_ranked_keys(deploy::ranked_key_chain, deploy::ranked_mac_chain,
+                                   deploy::ranked_feedback);
+}
 
 inline std::vector<uint8_t> nonce_of(uint8_t seed) {
   std::vector<uint8_t> nonce(16);

@@ -18,6 +18,7 @@
 #include "ranked/ranked_store.h"
 #include "ranked/refresh_protocol.h"
 #include "redirect/name_key.h"
+#include "ranked_fixture.h"
 #include "redirect_fixture.h"
 #include "service/master_server.h"
 
@@ -28,14 +29,6 @@ using fault = service::master_server::fault;
 using kind = service::master_datagram::kind;
 
 constexpr uint32_t start = 1800000000;
-
-service::ranked_keys deploy_keys() {
-  service::ranked_keys keys;
-  std::memcpy(keys.key_chain, deploy::ranked_key_chain, 16);
-  std::memcpy(keys.mac_chain, deploy::ranked_mac_chain, 16);
-  std::memcpy(keys.feedback, deploy::ranked_feedback, 16);
-  return keys;
-}
 
 class RankedRefresh : public redirect_test::redirect_fixture {
  protected:
@@ -85,7 +78,7 @@ class RankedRefresh : public redirect_test::redirect_fixture {
 
   const std::vector<service::ranked_server> servers_ = {
       {ip(127, 0, 0, 1), 29900, 1}, {ip(127, 0, 0, 1), 16567, 1}, {ip(10, 0, 0, 7), 4711, 2}};
-  service::master_server master_{deploy_keys(), 0};
+  service::master_server master_{ranked_test::dll_keys(), 0};
 };
 
 TEST_F(RankedRefresh, FragmentsInAnyOrderMakeTheListAndItsFile) {

@@ -143,10 +143,7 @@ TEST_F(RankedStore, AnyChangedByteOfNonceOrBodyFailsAndLeavesTheTable) {
 }
 
 TEST_F(RankedStore, ReferenceMasterSealsTheSameBlob) {
-  service::ranked_keys keys;
-  std::memcpy(keys.key_chain, deploy::ranked_key_chain, 16);
-  std::memcpy(keys.mac_chain, deploy::ranked_mac_chain, 16);
-  std::memcpy(keys.feedback, deploy::ranked_feedback, 16);
+  const service::ranked_keys keys = ranked_test::dll_keys();
   const std::vector<service::ranked_server> servers = {
       {addr(server_a), 29900, 1}, {addr(server_b), 16567, 1}, {addr(server_c), 29900, 2}};
   const bytes_t plain = service::ranked_body(0x12345678, 29900, servers);

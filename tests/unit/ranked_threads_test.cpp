@@ -78,10 +78,7 @@ TEST_F(RankedThreads, LookupsSeeTheOldListOrTheNewNeverAMix) {
 }
 
 TEST_F(RankedThreads, TwoRefreshesAtOnceKeepTheirFragmentsApart) {
-  service::ranked_keys keys;
-  std::memcpy(keys.key_chain, deploy::ranked_key_chain, 16);
-  std::memcpy(keys.mac_chain, deploy::ranked_mac_chain, 16);
-  std::memcpy(keys.feedback, deploy::ranked_feedback, 16);
+  const service::ranked_keys keys = ranked_test::dll_keys();
   service::master_server masters[2] = {service::master_server(keys, 0),
                                        service::master_server(keys, 0)};
   for (int m = 0; m < 2; ++m) {

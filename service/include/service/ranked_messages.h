@@ -17,6 +17,9 @@ struct ranked_keys {
   uint8_t feedback[16] = {};
 };
 
+// The keys from values at hand (the DLL's built-in deployment values in tests).
+ranked_keys make_ranked_keys(const uint32_t key_chain[4], const uint32_t mac_chain[4],
+                             const uint8_t feedback[16]);
 // false when a key is missing or malformed in the deployment file.
 bool read_ranked_keys(const deploy_values& values, ranked_keys& out);
 
