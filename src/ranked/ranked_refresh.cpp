@@ -8,7 +8,6 @@
 #include <new>
 
 #include "base/bytes.h"
-#include "core/log.h"
 #include "core/random.h"
 #include "core/registry_readers.h"
 #include "deploy_values.h"
@@ -17,6 +16,7 @@
 #include "ranked/ranked_blob.h"
 #include "ranked/ranked_file.h"
 #include "ranked/ranked_store.h"
+#include "ranked/refresh_fragments.h"
 #include "ranked/refresh_protocol.h"
 #include "redirect/host_entry.h"
 #include "redirect/name_hook.h"
@@ -78,61 +78,42 @@ int challenge_phase(exchange& x, uint32_t* challenge) {
   }
 }
 
-bool for_session(const uint8_t* d, const uint8_t* magic, uint32_t session) {
-  return std::memcmp(d, magic, 4) == 0 && bytes::load_u32le(d + 4) == session;
-}
-
 // Fragments into blob; the blob's length when every fragment arrived, 0 on
 // failure (deadline, error, oversized fragment).
 size_t transfer_phase(exchange& x, uint32_t challenge, uint8_t* blob) {
   uint8_t session_bytes[4];
   core::random_bytes(session_bytes, sizeof session_bytes);
-  const uint32_t session = bytes::load_u32le(session_bytes) | 1u;
+  fragment_state state;
+  state.session = bytes::load_u32le(session_bytes) | 1u;
   uint8_t request[list_request_size];
-  make_list_request(request, session, platform::now_seconds(), challenge);
-  uint32_t expected = 0, received = 0;
-  int since_ack = 0;
-  size_t blob_length = 0;
+  make_list_request(request, state.session, platform::now_seconds(), challenge);
   x.last_send = 0;
 
   for (;;) {
     const uint64_t now = platform::monotonic_ms();
     if (now > x.deadline) return 0;
-    if (received == 0 && expected == 0) {
+    if (state.expected == 0) {
       if (resend_due(x, now)) send(x, request, sizeof request, now);
-    } else if (resend_due(x, now) || since_ack == fragments_per_acknowledgement) {
+    } else if (resend_due(x, now) || state.since_ack == fragments_per_acknowledgement) {
       uint8_t ack[acknowledgement_size];
-      make_acknowledgement(ack, session, received);
+      make_acknowledgement(ack, state.session, state.received);
       send(x, ack, sizeof ack, now);
-      since_ack = 0;
+      state.since_ack = 0;
     }
     const int n = receive(x);
-    if (n < static_cast<int>(error_min_size)) continue;
-    if (for_session(x.datagram, error_magic, session)) return 0;
-    if (!for_session(x.datagram, fragment_magic, session) || n < static_cast<int>(hmr_payload))
-      continue;
-    const unsigned count = x.datagram[hmr_count];
-    if (count < 1 || count > fragment_max_count) continue;
-    if (expected == 0) expected = (1u << count) - 1u;
-    const unsigned index = x.datagram[hmr_index];
-    const uint32_t bit = 1u << (index % 32);
-    if (received & bit) continue;
-    const size_t offset = bytes::load_u16le(x.datagram + hmr_offset);
-    const size_t payload = static_cast<size_t>(n) - hmr_payload;
-    if (offset + payload > ranked_blob_max_size) {
-      core::log_printf("HRQ1: buffer too small: %d %d %d %d\r\n", static_cast<int>(offset), n,
-                       static_cast<int>(hmr_payload), static_cast<int>(ranked_blob_max_size));
-      return 0;
-    }
-    std::memcpy(blob + offset, x.datagram + hmr_payload, payload);
-    if (count == index + 1) blob_length = offset + payload;
-    ++since_ack;
-    received = (received | bit) & expected;
-    if (received == expected) {
-      uint8_t ack[acknowledgement_size];
-      make_acknowledgement(ack, session, received);
-      send(x, ack, sizeof ack, platform::monotonic_ms());
-      return blob_length;
+    if (n < 0) continue;
+    switch (take_fragment(state, x.datagram, static_cast<size_t>(n), blob)) {
+      case fragment_result::ignored:
+      case fragment_result::taken:
+        continue;
+      case fragment_result::failed:
+        return 0;
+      case fragment_result::complete: {
+        uint8_t ack[acknowledgement_size];
+        make_acknowledgement(ack, state.session, state.received);
+        send(x, ack, sizeof ack, platform::monotonic_ms());
+        return state.blob_length;
+      }
     }
   }
 }
