@@ -4,6 +4,7 @@
 #include "core/user_files.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -32,23 +33,44 @@ bool append(char* path, size_t* length, const char* text) {
 
 }  // namespace
 
-int open_user_file(FILE** out, const char* name, const char* mode) {
-  *out = nullptr;
+int user_file_path(char* path, const char* name) {
   if (name[0] == '\0') return 1;  // would name the folder itself
-  if (std::strchr(name, ':')) return open_as_given(out, name, mode);
-
-  char path[user_path_size];
-  if (platform::appdata_folder(path, sizeof path) != 0) return 1;
+  if (std::strchr(name, ':')) {
+    size_t length = 0;
+    path[0] = '\0';
+    return append(path, &length, name) ? 0 : 1;
+  }
+  if (platform::appdata_folder(path, user_path_size) != 0) return 1;
   path[user_path_size - 1] = '\0';
-  if (path[0] == '\0') return open_as_given(out, name, mode);
-
   size_t length = std::strlen(path);
+  if (length == 0) return append(path, &length, name) ? 0 : 1;
   if (!is_separator(path[length - 1]) && !append(path, &length, "\\")) return 1;
   if (!append(path, &length, folder_name)) return 1;
   platform::create_folder(path);
   if (!is_separator(name[0]) && !append(path, &length, "\\")) return 1;
-  if (!append(path, &length, name)) return 1;
+  return append(path, &length, name) ? 0 : 1;
+}
+
+int open_user_file(FILE** out, const char* name, const char* mode) {
+  *out = nullptr;
+  char path[user_path_size];
+  if (user_file_path(path, name) != 0) return 1;
   return open_as_given(out, path, mode);
+}
+
+int replace_user_file(const char* name, const void* data, size_t size) {
+  char path[user_path_size];
+  char temporary[user_path_size];
+  if (user_file_path(path, name) != 0) return 1;
+  size_t length = 0;
+  temporary[0] = '\0';
+  if (!append(temporary, &length, path) || !append(temporary, &length, ".tmp")) return 1;
+  FILE* file = platform::open_file(temporary, "wb");
+  if (!file) return 1;
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  // A temporary file left by a failure is overwritten by the next attempt.
+  if (std::fclose(file) != 0 || !written) return 1;
+  return platform::replace_file(temporary, path) == 0 ? 0 : 1;
 }
 
 int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...) {

@@ -42,6 +42,9 @@ int file_status(const char* path);
 // Roaming application-data folder of the current user; 0 on success.
 int appdata_folder(char* out, size_t size);
 void create_folder(const char* path);  // an existing folder is no error
+// Moves the file from onto to in one step, replacing any file at to, so that a
+// reader finds either the old file or the new one whole.  0 on success.
+int replace_file(const char* from, const char* to);
 
 // ---- Registry (the product key "Software\Ostrel Systems\Ostrel Client") -----
 enum class registry_root { current_user, local_machine };

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -34,6 +35,10 @@ std::string native_path(const char* path) {
 
 FILE* open_file(const char* path, const char* mode) {
   return std::fopen(native_path(path).c_str(), mode);
+}
+
+int replace_file(const char* from, const char* to) {
+  return std::rename(native_path(from).c_str(), native_path(to).c_str()) == 0 ? 0 : 1;
 }
 
 int appdata_folder(char* out, size_t size) {

@@ -27,4 +27,8 @@ int file_status(const char* path) {
   return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
+int replace_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+}
+
 }  // namespace platform
