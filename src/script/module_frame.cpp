@@ -4,6 +4,7 @@
 
 #include "base/hidden_text.h"
 #include "base/text.h"
+#include "script/handshake.h"
 #include "script/script_hooks.h"
 #include "script/service_functions.h"
 
@@ -15,9 +16,16 @@ constexpr text::hidden_text mod_directory_method{"sgl_getModDirectory"};
 constexpr text::hidden_text console_method{"rcon_invoke"};
 
 py_method methods[] = {
+    {"gpaInit", gpa_init, py_no_arguments, ""},
+    {"gpaGetString", gpa_get_string, py_no_arguments, ""},
+    {"gpaProcessResponse", gpa_process_response, py_positional, ""},
     {"glsGetFlags", gls_get_flags, py_no_arguments, ""},
     {"glsCheck", gls_check, py_positional, ""},
+    {"glsGetHostname", gls_get_hostname, py_positional, ""},
     {"glsGetDocument", gls_get_document, py_positional, ""},
+    {"glsSendSnapshot", gls_send_snapshot, py_positional, ""},
+    {"glsGetAuthInfo", gls_get_auth_info, py_positional, ""},
+    {"netaddr", net_address, py_positional, ""},
     {"log", script_log, py_positional, ""},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -10,7 +10,11 @@
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "script/module_frame.h"
+#include "script/service_hosts.h"
 #include "script/tokens.h"
+#include "snapshot/snapshot_body.h"
+#include "snapshot/snapshot_queue.h"
+#include "sockets/player_logins.h"
 
 namespace script {
 
@@ -47,14 +51,73 @@ py_object* gls_check(py_object*, py_object* args) {
   return py.string_from(token);
 }
 
+py_object* gls_get_hostname(py_object*, py_object* args) {
+  int index = 0;
+  if (!py.parse_tuple(args, "i", &index)) return nullptr;
+  if (!valid_host_index(index)) return invalid_index(py.index_error, index);
+  char name[service_host_name_size];
+  compose_host_name(index, name);
+  py_object* result = py.string_from(name);
+  text::wipe(name, sizeof name);
+  return result;
+}
 
 py_object* gls_get_document(py_object*, py_object* args) {
   int index = 0;
   if (!py.parse_tuple(args, "i", &index)) return nullptr;
-  if (index < 1 || index > 3) return invalid_index(py.index_error, index);
+  if (!valid_host_index(index)) return invalid_index(py.index_error, index);
   return py.string_from("/ASP/getrankstatus.aspx");
 }
 
+py_object* net_address(py_object*, py_object* args) {
+  int index = 0;
+  if (!py.parse_tuple(args, "i", &index)) return nullptr;
+  if (!valid_host_index(index)) return invalid_index(py.value_error, index);
+  const uint32_t address = service_host_address(index);
+  if (address == 0)
+    return py.error_format(py.runtime_error, "Hostname for index %d does not exist", index);
+  uint8_t b[4];
+  bytes::store_u32le(b, address);
+  return py.string_from_format("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+}
+
+py_object* gls_send_snapshot(py_object*, py_object* args) {
+  const char* data = nullptr;
+  int length = 0;
+  if (!py.parse_tuple(args, "s#", &data, &length)) return nullptr;
+  core::log_printf("SNAPSHOT: %d bytes submitted\r\n", length);
+  snapshot::snapshot_record record;
+  record.header_reserve = snapshot::header_reserve_size;
+  record.sequence = snapshot::next_sequence();
+  const core::service_state& s = state();
+  if (snapshot::build_snapshot(record, reinterpret_cast<const uint8_t*>(data),
+                               length > 0 ? static_cast<size_t>(length) : 0, s.interface_address,
+                               s.server_address, s.game_port, s.query_port) != 0) {
+    core::log_printf("SNAPSHOT: could not prepare request\r\n");
+    return raise_fatal(py.runtime_error, 3);
+  }
+  // The script is told True either way; a record the queue refuses is logged
+  // and released rather than lost without a trace.
+  if (snapshot::enqueue(&record) != 0) snapshot::discard_snapshot(record, "queue full");
+  return py_new_ref(py.true_object);
+}
+
+py_object* gls_get_auth_info(py_object*, py_object* args) {
+  int slot = 0;
+  const char* address_text = nullptr;
+  unsigned long profile = 0;
+  if (!py.parse_tuple(args, "isk", &slot, &address_text, &profile)) return nullptr;
+  const uint32_t profile_id = static_cast<uint32_t>(profile);
+  const uint32_t address = platform::inet_address(address_text);
+  uint8_t name[32], proof[32];
+  size_t name_length = 30, proof_length = 30;
+  if (sockets::login_record_read(profile_id, address, static_cast<uint32_t>(slot) & 0xFFFFu, name,
+                                 proof, &name_length, &proof_length) != 0)
+    return py.string_from("");
+  char token[player_token_size];
+  make_player_token(proof, proof_length, profile_id, name, name_length, token);
+  return py.string_from(token);
+}
 
 py_object* script_log(py_object*, py_object* args) {
   const char* line = nullptr;
