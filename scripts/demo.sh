@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc)
+bash scripts/py2rt.sh
 cmake --preset dll >/dev/null
 cmake --build build/dll -j "$jobs"
 cmake --preset native-debug >/dev/null

@@ -54,6 +54,8 @@ run_tier() {  # name, ctest args...
   fi
 }
 
+echo "=== build: the Python 2 runtime for the dedicated-server tests"
+bash scripts/py2rt.sh
 echo "=== build: ostrel.dll and the Windows testbed (MinGW i686)"
 build dll
 echo "=== build: native ASan+UBSan"

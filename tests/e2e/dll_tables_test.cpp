@@ -146,3 +146,29 @@ TEST(DllTables, CarriesAVersionResource) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// The script module composes the host module's method names, its own module
+// name and the retired service's host names at run time: none of them may
+// stand in the DLL's bytes as text.
+TEST(DllTables, ScriptNamesAreNotConstantText) {
+  std::ifstream in(dll_path(), std::ios::binary);
+  ASSERT_TRUE(in);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 10000u);
+  std::string web_host;
+  std::ifstream conf(std::string(OSTREL_SOURCE_DIR) + "/deploy/dev.conf");
+  for (std::string line; std::getline(conf, line);)
+    if (line.rfind("retired_stats_web_host", 0) == 0) web_host = line.substr(line.find('=') + 2);
+  ASSERT_FALSE(web_host.empty());
+  for (const std::string& name : {std::string("ostrellib"), std::string("sgl_getModDirectory"),
+                                  std::string("rcon_invoke"), web_host})
+    EXPECT_EQ(bytes.find(name), std::string::npos) << name;
+  // Control: texts that the library does keep are found by the same search.
+  EXPECT_NE(bytes.find("PyArg_ParseTuple"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the real Python 2 runtime that the dedicated-server tests embed, into
+# the build tree (never committed, never shipped): dice_py.dll for hostsim's
+# server copy under Wine, from the shared build script beside the repository.
+# Idempotent: a runtime already built returns at once.  About two minutes the
+# first time (fetching Debian's python2.7 source package and compiling it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+script=""
+for candidate in ../shared/py2rt/build.sh ../../shared/py2rt/build.sh; do
+  if [ -f "$candidate" ]; then script=$candidate; break; fi
+done
+if [ -z "$script" ]; then
+  echo "py2rt: shared/py2rt/build.sh not found beside the repository" >&2
+  exit 1
+fi
+start=$(date +%s)
+bash "$script" build/py2rt
+echo "py2rt: Windows runtime ready ($(( $(date +%s) - start )) s)"
+
+# The same runtime built natively, for the native tests that run the script
+# module inside a real interpreter on machines without Wine.  From the source
+# tarball that the shared script fetched and checked; no interpreter files are
+# needed (the tests start it without its library).
+native=build/py2rt-native
+if [ ! -s "$native/libpython2.7.a" ]; then
+  start=$(date +%s)
+  work=$(mktemp -d /tmp/ostrel-py2rt-native.XXXXXX)
+  tar -xzf build/py2rt/srcpkg/python2.7_2.7.18.orig.tar.gz -C "$work"
+  if ! (cd "$work/Python-2.7.18" &&
+        ./configure -q --without-pymalloc --disable-shared --without-ensurepip CFLAGS="-O1 -fPIC" &&
+        make -j"$(nproc)" libpython2.7.a) >"$work/build.log" 2>&1; then
+    tail -n 30 "$work/build.log" >&2
+    echo "py2rt: native runtime build failed" >&2
+    exit 1
+  fi
+  mkdir -p "$native"
+  cp "$work/Python-2.7.18/libpython2.7.a" "$native/libpython2.7.a.tmp"
+  mv "$native/libpython2.7.a.tmp" "$native/libpython2.7.a"
+  rm -rf "$work"
+  echo "py2rt: native runtime ready ($(( $(date +%s) - start )) s)"
+fi
