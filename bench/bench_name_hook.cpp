@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/spacing.h"
 #include "core/process_state.h"
 #include "platform/native/test_controls.h"
 #include "redirect/address_table.h"
@@ -31,7 +32,7 @@ uint32_t fill(redirect::table_view& t) {
 
 void prepare(int mode, int entries_before) {
   platform::test::set_clock(now);
-  redirect::last_refresh_time = now;  // no exchange during the benchmark
+  redirect::last_refresh_time = spacing::stamp(platform::monotonic_ms());  // no exchange here
   core::process.operating_mode = mode;
   redirect::address_table_allocate();
   redirect::answer_slot_allocate();
