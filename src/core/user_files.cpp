@@ -34,16 +34,19 @@ bool append(char* path, size_t* length, const char* text) {
 }  // namespace
 
 int user_file_path(char* path, const char* name) {
+  path[0] = '\0';
   if (name[0] == '\0') return 1;  // would name the folder itself
-  if (std::strchr(name, ':')) {
-    size_t length = 0;
+  size_t length = 0;
+  if (std::strchr(name, ':')) return append(path, &length, name) ? 0 : 1;
+
+  if (platform::appdata_folder(path, user_path_size) != 0) {
     path[0] = '\0';
-    return append(path, &length, name) ? 0 : 1;
+    return 1;
   }
-  if (platform::appdata_folder(path, user_path_size) != 0) return 1;
   path[user_path_size - 1] = '\0';
-  size_t length = std::strlen(path);
-  if (length == 0) return append(path, &length, name) ? 0 : 1;
+  if (path[0] == '\0') return append(path, &length, name) ? 0 : 1;
+
+  length = std::strlen(path);
   if (!is_separator(path[length - 1]) && !append(path, &length, "\\")) return 1;
   if (!append(path, &length, folder_name)) return 1;
   platform::create_folder(path);

@@ -14,8 +14,8 @@ inline constexpr size_t user_name_size = 100;
 // standard open mode.  0 and *out on success; 1 and *out null otherwise,
 // also when the folder and name together do not fit in 259 characters.
 int open_user_file(FILE** out, const char* name, const char* mode);
-// The full path of name in the per-user folder (created if missing) into
-// path (user_path_size bytes); 0 on success, 1 when it does not fit.
+// The path open_user_file opens for name, into path (user_path_size bytes),
+// the per-user folder created on the way.  0 on success, 1 as there.
 int user_file_path(char* path, const char* name);
 // Replaces name with size bytes of data: written to "<name>.tmp" first and
 // moved over the file, so the last good file stays until a whole new one is
