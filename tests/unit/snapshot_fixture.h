@@ -36,10 +36,10 @@ inline service::stats_keys keys() {
   return k;
 }
 
-// Puts the statistics host into the address table at address, or (0) takes
-// every entry out so that the name goes to the (fake) real resolver.
+// Puts the statistics host into the address table at address, or (0) leaves
+// it out so that the name goes to the (fake) real resolver.
 inline void map_stats_host(uint32_t address) {
-  std::vector<std::pair<uint32_t, std::vector<uint32_t>>> table;
+  std::vector<std::pair<uint32_t, std::vector<uint32_t>>> table = {{0x1234, {ip(10, 9, 9, 9)}}};
   if (address) table.push_back({redirect::name_key(deploy::retired_snapshot_host), {address}});
   ASSERT_EQ(redirect_test::install_payload(service::payload_from_table(table).bytes()), 0);
 }
