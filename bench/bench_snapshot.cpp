@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/spacing.h"
 #include "core/process_state.h"
 #include "core/service_state.h"
 #include "deploy_values.h"
@@ -27,7 +28,7 @@ core::service_state block{};
 
 void prepare() {
   platform::test::set_clock(now);
-  redirect::last_refresh_time = now;
+  redirect::last_refresh_time = spacing::stamp(platform::monotonic_ms());  // no lookup exchange
   core::process.operating_mode = core::mode_server;
   redirect::address_table_allocate();
   redirect::answer_slot_allocate();

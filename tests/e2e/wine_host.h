@@ -18,6 +18,9 @@ std::string unix_path(const std::string& windows_path);
 // Runs a shell command line and returns its standard output.
 std::string run_capture(const std::string& command, int* status = nullptr);
 
+// Whether Wine can run 32-bit programs here at all.
+bool wine_runs();
+
 // Creates the run's prefix (fresh copy of a template made once) and starts a
 // persistent wineserver; stop_wine ends it.
 void start_wine();
@@ -34,7 +37,9 @@ class hostsim {
   bool start(const std::string& dir, const std::string& arguments = "");
   // Sends one command line and returns its one-line answer ("" on time-out).
   std::string command(const std::string& line, int timeout_ms = 15000);
-  void stop();
+  // Asks hostsim to exit; its exit status, or -1 when it had to be killed
+  // (or was not running).
+  int stop();
   pid_t pid() const { return pid_; }
 
  private:

@@ -12,6 +12,7 @@
 
 #include "core/log.h"
 #include "core/service_state.h"
+#include "base/spacing.h"
 #include "deploy_values.h"
 #include "redirect/name_key.h"
 #include "redirect_fixture.h"
@@ -50,7 +51,7 @@ class snapshot_fixture : public redirect_test::redirect_fixture {
     redirect_fixture::SetUp();
     core::process.operating_mode = core::mode_server;
     platform::test::set_clock(test_date);
-    redirect::last_refresh_time = test_date;
+    redirect::last_refresh_time = spacing::stamp(platform::monotonic_ms());  // no lookup exchange
     std::filesystem::create_directories("logs/ostrel");
     core::log_reset();
     block_ = new core::service_state{};
