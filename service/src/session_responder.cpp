@@ -10,35 +10,9 @@
 
 #include <ctime>
 
+#include "loopback_udp.h"
+
 namespace service {
-namespace {
-
-int bind_udp(const std::string& address, uint16_t port, uint16_t* bound) {
-  int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1 ||
-      ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    ::close(s);
-    return -1;
-  }
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  if (bound) *bound = ntohs(sa.sin_port);
-  return s;
-}
-
-void send_to(int s, const std::vector<uint8_t>& data, uint32_t address, uint16_t port) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = address;
-  ::sendto(s, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-}
-
-}  // namespace
 
 session_responder::session_responder(const stats_keys& keys, uint16_t port, std::string address)
     : keys_(keys), address_(std::move(address)), port_(port) {}
@@ -126,13 +100,13 @@ void session_responder::run() {
       const uint32_t to = request.from_address;
       const uint16_t port = request.from_port;
       if (f == fault::wrong_length) {
-        send_to(socket_, std::vector<uint8_t>(reply.begin(), reply.end() - 1), to, port);
+        send_datagram(socket_, std::vector<uint8_t>(reply.begin(), reply.end() - 1), to, port);
         reply.push_back(0);
-        send_to(socket_, reply, to, port);
+        send_datagram(socket_, reply, to, port);
       } else if (f == fault::other_sender) {
-        if (other_socket_ >= 0) send_to(other_socket_, reply, to, port);
+        if (other_socket_ >= 0) send_datagram(other_socket_, reply, to, port);
       } else if (f != fault::silence) {
-        send_to(socket_, reply, to, port);
+        send_datagram(socket_, reply, to, port);
       }
     }
     if (callback) callback(request, ok);

@@ -87,6 +87,13 @@ bool stats_http_server::start_locked(std::string* error) {
     http_->set_payload_max_length(max_body);
     http_->set_keep_alive_max_count(1);
     http_->set_read_timeout(5, 0);
+    // SO_REUSEADDR (the library's default is SO_REUSEPORT): a restart must
+    // bind over the last run's TIME_WAIT connections, and must not share the
+    // port with another live server.
+    http_->set_socket_options([](int s) {
+      int one = 1;
+      ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    });
     if (!http_->bind_to_port(address_, port_)) {
       if (error) *error = "cannot bind " + address_ + ":" + std::to_string(port_);
       http_.reset();
@@ -104,6 +111,10 @@ bool stats_http_server::start_locked(std::string* error) {
                   serve_request(req, res);
                 });
     thread_ = std::thread([this] { http_->listen_after_bind(); });
+    // A stop before the listener runs would be lost and the join would wait
+    // for ever: hand back only a running server.
+    for (int i = 0; i < 500 && !http_->is_running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return true;
   }
   raw_socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

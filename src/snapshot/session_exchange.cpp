@@ -14,8 +14,6 @@
 
 namespace snapshot {
 
-std::atomic<uint16_t> session_port{session_port_default};
-
 namespace {
 bool sent_to(uint32_t address, const uint32_t* addresses, int count) {
   for (int i = 0; i < count; ++i)
@@ -46,9 +44,8 @@ int session_exchange(platform::socket_handle s) {
   build_session_request(request, id, read_field(block->session_flags),
                         read_field(block->start_time), t0, platform::process_id(), r,
                         block->provider_id);
-  const uint16_t port = session_port.load();
   for (int i = 0; i < count; ++i)
-    platform::udp_send_to(s, request, sizeof request, addresses[i], port);
+    platform::udp_send_to(s, request, sizeof request, addresses[i], session_port);
 
   const uint64_t deadline = platform::monotonic_ms() + session_wait_ms;
   while (platform::monotonic_ms() < deadline) {

@@ -2,19 +2,15 @@
 // signed description of this server and takes session flags, the service's
 // clock and the exchange midpoint from its signed reply.
 #pragma once
-#include <atomic>
 #include <cstdint>
 
 #include "platform/net.h"
 
 namespace snapshot {
 
-inline constexpr uint16_t session_port_default = 29950;
+inline constexpr uint16_t session_port = 29950;
 inline constexpr uint32_t session_wait_ms = 2000;
 inline constexpr uint32_t session_poll_ms = 250;
-
-// The statistics service's session port: 29950.
-extern std::atomic<uint16_t> session_port;
 
 // One request to every address of the statistics host and the wait for a
 // valid reply, on the worker's datagram socket.  An accepted reply updates

@@ -13,8 +13,6 @@
 
 namespace snapshot {
 
-std::atomic<uint16_t> upload_port{upload_port_default};
-
 namespace {
 
 struct quad {
@@ -28,12 +26,11 @@ quad address_bytes(uint32_t address) {
 
 // A connected socket, or invalid_socket when no address took the connection.
 platform::socket_handle connect_any(const uint32_t* addresses, int count) {
-  const uint16_t port = upload_port.load();
   for (int i = 0; i < count; ++i) {
     const platform::socket_handle s = platform::tcp_open();
     if (s == platform::invalid_socket) return s;
     const quad q = address_bytes(addresses[i]);
-    const int error = platform::tcp_connect(s, addresses[i], port);
+    const int error = platform::tcp_connect(s, addresses[i], upload_port);
     if (error == 0) {
       core::log_printf("SNAPSHOT: connected to %d.%d.%d.%d\r\n", q.a, q.b, q.c, q.d);
       return s;

@@ -2,7 +2,6 @@
 // fresh TCP connection to port 80, the request in pieces, and the reply's
 // verdict.  Every step writes its "SNAPSHOT: " log line.
 #pragma once
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -11,15 +10,12 @@
 
 namespace snapshot {
 
-inline constexpr uint16_t upload_port_default = 80;
+inline constexpr uint16_t upload_port = 80;
 inline constexpr size_t send_piece_size = 8000;
 inline constexpr uint32_t reply_wait_ms = 10000;
 inline constexpr uint32_t reply_poll_ms = 200;
 inline constexpr size_t reply_buffer_size = 1000;  // at most 999 bytes and a NUL
 inline constexpr int reply_log_length = 400;
-
-// The statistics service's HTTP port: 80.  Benchmarks move it.
-extern std::atomic<uint16_t> upload_port;
 
 // Reads the reply into reply (reply_buffer_size bytes) until the peer closes,
 // 999 bytes have arrived or reply_wait_ms have passed.  The number of bytes

@@ -12,6 +12,7 @@
 
 #include "core/log.h"
 #include "core/service_state.h"
+#include "base/spacing.h"
 #include "deploy_values.h"
 #include "redirect/name_key.h"
 #include "redirect_fixture.h"
@@ -36,10 +37,10 @@ inline service::stats_keys keys() {
   return k;
 }
 
-// Puts the statistics host into the address table at address, or (0) takes
-// every entry out so that the name goes to the (fake) real resolver.
+// Puts the statistics host into the address table at address, or (0) leaves
+// it out so that the name goes to the (fake) real resolver.
 inline void map_stats_host(uint32_t address) {
-  std::vector<std::pair<uint32_t, std::vector<uint32_t>>> table;
+  std::vector<std::pair<uint32_t, std::vector<uint32_t>>> table = {{0x1234, {ip(10, 9, 9, 9)}}};
   if (address) table.push_back({redirect::name_key(deploy::retired_snapshot_host), {address}});
   ASSERT_EQ(redirect_test::install_payload(service::payload_from_table(table).bytes()), 0);
 }
@@ -50,7 +51,7 @@ class snapshot_fixture : public redirect_test::redirect_fixture {
     redirect_fixture::SetUp();
     core::process.operating_mode = core::mode_server;
     platform::test::set_clock(test_date);
-    redirect::last_refresh_time = test_date;
+    redirect::last_refresh_time = spacing::stamp(platform::monotonic_ms());  // no lookup exchange
     std::filesystem::create_directories("logs/ostrel");
     core::log_reset();
     block_ = new core::service_state{};
