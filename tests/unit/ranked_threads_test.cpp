@@ -69,7 +69,8 @@ TEST_F(RankedThreads, LookupsSeeTheOldListOrTheNewNeverAMix) {
         ++lookups;
       }
     });
-  for (int round = 0; round < 300; ++round)
+  // Installs go on until the readers have looked up a good many times.
+  for (int round = 0; round < 300 || (lookups.load() < 5000 && round < 1000000); ++round)
     ASSERT_EQ(ranked::install_ranked_blob(lists[round % 2].data(), lists[round % 2].size()), 0);
   stop = true;
   for (auto& t : readers) t.join();
@@ -108,6 +109,11 @@ TEST_F(RankedThreads, LoginReadsSeeAWholeRecord) {
   sockets::player_logins_clear();
   const std::string names[2] = {std::string(30, 'A'), std::string(30, 'B')};
   const uint8_t proof[24] = {};
+  auto store = [&](int i) {
+    sockets::store_login(3, 0x0100007F, 77, reinterpret_cast<const uint8_t*>(names[i % 2].data()),
+                         30, proof, sizeof proof);
+  };
+  store(0);
   std::atomic<bool> stop{false};
   std::atomic<int> torn{0}, found{0};
   std::thread reader([&] {
@@ -120,9 +126,8 @@ TEST_F(RankedThreads, LoginReadsSeeAWholeRecord) {
       if (got != names[0] && got != names[1]) ++torn;
     }
   });
-  for (int i = 0; i < 20000; ++i)
-    sockets::store_login(3, 0x0100007F, 77, reinterpret_cast<const uint8_t*>(names[i % 2].data()),
-                         30, proof, sizeof proof);
+  // Rewrites go on until the reader has read a good many times.
+  for (int i = 1; found.load() < 2000 && i < 50000000; ++i) store(i);
   stop = true;
   reader.join();
   EXPECT_GT(found.load(), 0);
