@@ -4,9 +4,10 @@
 #include "core/user_files.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
+#include "base/bytes.h"
+#include "core/random.h"
 #include "platform/platform.h"
 
 namespace core {
@@ -34,16 +35,19 @@ bool append(char* path, size_t* length, const char* text) {
 }  // namespace
 
 int user_file_path(char* path, const char* name) {
+  path[0] = '\0';
   if (name[0] == '\0') return 1;  // would name the folder itself
-  if (std::strchr(name, ':')) {
-    size_t length = 0;
+  size_t length = 0;
+  if (std::strchr(name, ':')) return append(path, &length, name) ? 0 : 1;
+
+  if (platform::appdata_folder(path, user_path_size) != 0) {
     path[0] = '\0';
-    return append(path, &length, name) ? 0 : 1;
+    return 1;
   }
-  if (platform::appdata_folder(path, user_path_size) != 0) return 1;
   path[user_path_size - 1] = '\0';
-  size_t length = std::strlen(path);
-  if (length == 0) return append(path, &length, name) ? 0 : 1;
+  if (path[0] == '\0') return append(path, &length, name) ? 0 : 1;
+
+  length = std::strlen(path);
   if (!is_separator(path[length - 1]) && !append(path, &length, "\\")) return 1;
   if (!append(path, &length, folder_name)) return 1;
   platform::create_folder(path);
@@ -62,15 +66,22 @@ int replace_user_file(const char* name, const void* data, size_t size) {
   char path[user_path_size];
   char temporary[user_path_size];
   if (user_file_path(path, name) != 0) return 1;
-  size_t length = 0;
-  temporary[0] = '\0';
-  if (!append(temporary, &length, path) || !append(temporary, &length, ".tmp")) return 1;
+  // A name of this writer's own beside the file: another process or thread
+  // writing at the same time has another one.
+  uint8_t salt[4];
+  random_bytes(salt, sizeof salt);
+  if (text::format_bounded(temporary, sizeof temporary, "%s.%lu.%08lx.tmp", path,
+                           static_cast<unsigned long>(platform::process_id()),
+                           static_cast<unsigned long>(bytes::load_u32le(salt))) <= 0)
+    return 1;
+
   FILE* file = platform::open_file(temporary, "wb");
   if (!file) return 1;
   const bool written = std::fwrite(data, 1, size, file) == size;
-  // A temporary file left by a failure is overwritten by the next attempt.
-  if (std::fclose(file) != 0 || !written) return 1;
-  return platform::replace_file(temporary, path) == 0 ? 0 : 1;
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed && platform::replace_file(temporary, path) == 0) return 0;
+  platform::remove_file(temporary);
+  return 1;
 }
 
 int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...) {

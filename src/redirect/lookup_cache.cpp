@@ -1,5 +1,9 @@
 // Look-up cache files.
 //
+// The writer never opens the cache file itself for writing: it writes a
+// temporary file beside it and renames that over it, so a full disk or two
+// writers at once leave the last good file, never an empty or mixed one.
+//
 // The writer stores answers of up to 2000 bytes, which makes files of up to
 // 2016 bytes; the loader reads up to that size (not just 2000 bytes), so every
 // answer the library accepted and stored can be loaded again.  A file longer
@@ -10,6 +14,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "base/text.h"
 #include "core/process_state.h"
 #include "core/user_files.h"
 #include "platform/platform.h"
@@ -66,14 +71,12 @@ int write_cache(int number, const lookup_request& request, const uint8_t* datagr
   uint8_t data[lookup_cache_max_size];
   const size_t size = format_cache(request, datagram, length, data);
   if (size == 0) return 1;
-  FILE* file = nullptr;
-  if (core::open_user_file_fmt(&file, "wb", cache_name_format, number,
-                               core::process.host_image_tag) != 0 ||
-      !file)
+
+  char name[core::user_name_size];
+  if (text::format_bounded(name, sizeof name, cache_name_format, number,
+                           core::process.host_image_tag) <= 0)
     return 1;
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  const bool closed = std::fclose(file) == 0;
-  return written && closed ? 0 : 1;
+  return core::replace_user_file(name, data, size);
 }
 
 }  // namespace redirect
