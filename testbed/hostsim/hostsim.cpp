@@ -188,7 +188,8 @@ std::string run(const std::string& line, bool& done) {
     getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
     return "ok " + std::to_string(s) + " " + std::to_string(ntohs(sa.sin_port));
   }
-  if (cmd == "tcp_connect") {
+  if (cmd == "tcp_connect" || cmd == "connect_reached") {
+    // connect_reached also answers the port the connection actually reached.
     std::string ip;
     unsigned port = 0;
     in >> ip >> port;
@@ -198,23 +199,19 @@ std::string run(const std::string& line, bool& done) {
     if (s == INVALID_SOCKET) return err_code();
     sockaddr_in sa = endpoint(address, port);
     if (connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return err_code();
-    return "ok " + std::to_string(s);
-  }
-  if (cmd == "connect_reached") {
-    // As tcp_connect, and the port the connection actually reached.
-    std::string ip;
-    unsigned port = 0;
-    in >> ip >> port;
-    in_addr address;
-    if (!parse_ip(ip, &address)) return "err bad-address";
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) return err_code();
-    sockaddr_in sa = endpoint(address, port);
-    if (connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return err_code();
+    if (cmd == "tcp_connect") return "ok " + std::to_string(s);
     sockaddr_in peer{};
     int len = sizeof peer;
     if (getpeername(s, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return err_code();
     return "ok " + std::to_string(s) + " " + std::to_string(ntohs(peer.sin_port));
+  }
+  if (cmd == "accept") {
+    unsigned long long s = 0;
+    int timeout = 5000;
+    in >> s >> timeout;
+    if (wait_readable(static_cast<SOCKET>(s), timeout) <= 0) return "err timeout";
+    SOCKET c = accept(static_cast<SOCKET>(s), nullptr, nullptr);
+    return c == INVALID_SOCKET ? err_code() : "ok " + std::to_string(c);
   }
   if (cmd == "query") {
     // A server query as the game sends it (0xFE 0xFD 0x00, request identity,
@@ -242,14 +239,6 @@ std::string run(const std::string& line, bool& done) {
     if (n == SOCKET_ERROR) return err_code();
     return "ok " + ip_text(&from.sin_addr) + " " + std::to_string(ntohs(from.sin_port)) + " " +
            hex_encode(buf.data(), static_cast<size_t>(n));
-  }
-  if (cmd == "accept") {
-    unsigned long long s = 0;
-    int timeout = 5000;
-    in >> s >> timeout;
-    if (wait_readable(static_cast<SOCKET>(s), timeout) <= 0) return "err timeout";
-    SOCKET c = accept(static_cast<SOCKET>(s), nullptr, nullptr);
-    return c == INVALID_SOCKET ? err_code() : "ok " + std::to_string(c);
   }
   if (cmd == "sendto") {
     unsigned long long s = 0;
