@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 
+#include "loopback_udp.h"
 #include "redirect/name_key.h"
 #include "service/udp_endpoint.h"
 
