@@ -13,7 +13,6 @@
 
 #include "loopback_udp.h"
 #include "redirect/name_key.h"
-#include "service/udp_endpoint.h"
 
 namespace service {
 namespace {

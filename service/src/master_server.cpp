@@ -13,7 +13,7 @@
 #include <random>
 
 #include "digest/md5.h"
-#include "service/udp_endpoint.h"
+#include "loopback_udp.h"
 
 namespace service {
 namespace {

@@ -84,16 +84,6 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
   return static_cast<int>(n);
 }
 
-<<<<<<< HEAD
-int socket_local_port(socket_handle s, uint16_t* port) {
-  sockaddr_storage local{};
-  socklen_t length = sizeof local;
-  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-      local.ss_family != AF_INET)
-    return 1;
-  *port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
-  return 0;
-=======
 socket_handle tcp_open() {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0) return invalid_socket;
@@ -121,7 +111,16 @@ int tcp_send(socket_handle s, const void* data, size_t length) {
 int tcp_receive(socket_handle s, void* buffer, size_t size) {
   ssize_t n = ::recv(static_cast<int>(s), buffer, size, 0);
   return n < 0 ? -1 : static_cast<int>(n);
->>>>>>> main
+}
+
+int socket_local_port(socket_handle s, uint16_t* port) {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      local.ss_family != AF_INET)
+    return 1;
+  *port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+  return 0;
 }
 
 int resolve_ipv4(const char* host, uint32_t* out, int max) {

@@ -58,16 +58,6 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
   return n;
 }
 
-<<<<<<< HEAD
-int socket_local_port(socket_handle s, uint16_t* port) {
-  sockaddr_storage local{};
-  int length = sizeof local;
-  if (getsockname(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
-      local.ss_family != AF_INET)
-    return 1;
-  *port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
-  return 0;
-=======
 socket_handle tcp_open() {
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return invalid_socket;
@@ -95,7 +85,16 @@ int tcp_send(socket_handle s, const void* data, size_t length) {
 int tcp_receive(socket_handle s, void* buffer, size_t size) {
   int n = recv(static_cast<SOCKET>(s), static_cast<char*>(buffer), static_cast<int>(size), 0);
   return n == SOCKET_ERROR ? -1 : n;
->>>>>>> main
+}
+
+int socket_local_port(socket_handle s, uint16_t* port) {
+  sockaddr_storage local{};
+  int length = sizeof local;
+  if (getsockname(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      local.ss_family != AF_INET)
+    return 1;
+  *port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+  return 0;
 }
 
 int resolve_ipv4(const char* host, uint32_t* out, int max) {
