@@ -121,13 +121,15 @@ std::string resolve_ordinals() {
 // WS2_32, so the layer's own cost dominates) or "getsockopt" (a real socket call).
 // The results are summed in a register, not through memory, so that the loop's
 // own chain is one add and does not hide the call behind a store and a load.
+// Where the sum goes, so that the compiler cannot drop the calls.
+volatile u_long passthrough_sink = 0;
+
 std::string bench_passthrough(long calls, const std::string& function) {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
   if (s == INVALID_SOCKET) return err_code();
   LARGE_INTEGER freq, t0, t1;
   QueryPerformanceFrequency(&freq);
   int value = 0, len = sizeof value;
-  volatile u_long sink = 0;
   QueryPerformanceCounter(&t0);
   if (function == "getsockopt") {
     for (long i = 0; i < calls; ++i) {
@@ -137,7 +139,7 @@ std::string bench_passthrough(long calls, const std::string& function) {
   } else {
     u_long sum = 0;
     for (long i = 0; i < calls; ++i) sum += htonl(static_cast<u_long>(i));
-    sink = sum;
+    passthrough_sink = sum;
   }
   QueryPerformanceCounter(&t1);
   closesocket(s);
