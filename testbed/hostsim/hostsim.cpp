@@ -117,12 +117,13 @@ std::string resolve_ordinals() {
   return out;
 }
 
+// Where the pass-through loop's sum goes, so that the compiler cannot drop the calls.
+volatile u_long passthrough_sink = 0;
+
 // Nanoseconds per call of a pass-through export: "htonl" (pure computation in
 // WS2_32, so the layer's own cost dominates) or "getsockopt" (a real socket call).
 // The results are summed in a register, not through memory, so that the loop's
 // own chain is one add and does not hide the call behind a store and a load.
-// Where the sum goes, so that the compiler cannot drop the calls.
-volatile u_long passthrough_sink = 0;
 
 std::string bench_passthrough(long calls, const std::string& function) {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
