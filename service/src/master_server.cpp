@@ -13,6 +13,7 @@
 #include <random>
 
 #include "digest/md5.h"
+#include "loopback_udp.h"
 
 namespace service {
 namespace {
@@ -46,20 +47,8 @@ master_server::~master_server() { stop(); }
 
 bool master_server::start() {
   if (socket_ >= 0) return true;
-  // Close-on-exec: a hostsim started from this process must not keep the port.
-  int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int s = bind_udp(address_, port_, &port_);
   if (s < 0) return false;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port_);
-  if (inet_pton(AF_INET, address_.c_str(), &sa.sin_addr) != 1 ||
-      ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    ::close(s);
-    return false;
-  }
-  socklen_t len = sizeof sa;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-  port_ = ntohs(sa.sin_port);
   socket_ = s;
   stopping_ = false;
   thread_ = std::thread([this] { run(); });
@@ -150,11 +139,7 @@ bool master_server::wait_for(master_datagram::kind what, int n, int timeout_ms) 
 }
 
 void master_server::send(const std::vector<uint8_t>& data, uint32_t to, uint16_t port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = to;
-  ::sendto(socket_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  send_datagram(socket_, data, to, port);
 }
 
 void master_server::run() {

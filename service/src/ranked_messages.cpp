@@ -66,15 +66,16 @@ std::vector<uint8_t> seal_ranked_blob(const ranked_keys& keys, const uint8_t non
   uint8_t key[16];
   keyed_md5(keys.key_chain, std::vector<uint8_t>(nonce, nonce + 16), key);
 
-  std::vector<uint8_t> blob{1};
-  blob.insert(blob.end(), nonce, nonce + 16);
-  blob.insert(blob.end(), signature, signature + 16);
+  std::vector<uint8_t> blob(33 + plain_body.size());
+  blob[0] = 1;
+  std::memcpy(blob.data() + 1, nonce, 16);
+  std::memcpy(blob.data() + 17, signature, 16);
   uint8_t feedback[16];
   std::memcpy(feedback, keys.feedback, 16);
   for (size_t i = 0; i < plain_body.size(); ++i) {
     const uint8_t c = static_cast<uint8_t>(plain_body[i] ^ key[i % 16] ^ feedback[i % 16]);
     feedback[i % 16] = c;
-    blob.push_back(c);
+    blob[33 + i] = c;
   }
   return blob;
 }

@@ -39,13 +39,9 @@ int tcp_receive(socket_handle s, void* buffer, size_t size);
 // the real getsockname.  0 on success; 1 when the call fails or the socket's
 // family is not IPv4.
 int socket_local_port(socket_handle s, uint16_t* port);
-
 // Resolves a host name to at most max IPv4 addresses (network order), in the
 // order the resolver returns them.  Returns how many were found.
 int resolve_ipv4(const char* host, uint32_t* out, int max);
-// The real inet_addr: a dotted IPv4 text as an address in network byte order,
-// all ones for a text that is none.
-uint32_t inet_address(const char* text);
 
 // Address text to an IPv4 address (network order) by the system's own
 // inet_addr (WS2_32's in the DLL), whose reading of odd text the settings

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/bytes.h"
 #include "platform/platform.h"
 
 namespace ranked {
@@ -16,6 +17,11 @@ uint8_t* blob_buffer = nullptr;  // written under install_lock only
 size_t count = 0;                // of table; under table_lock
 platform::lock* table_lock = nullptr;
 platform::lock* install_lock = nullptr;
+// An entry as one number whose order is the table order (bytes compared
+// first to last as unsigned values).
+uint64_t order_key(const uint8_t* entry) {
+  return (static_cast<uint64_t>(bytes::load_u32be(entry)) << 32) | bytes::load_u32be(entry + 4);
+}
 }  // namespace
 
 int arena_allocate() {
@@ -55,20 +61,21 @@ int install_ranked_blob(const uint8_t* blob, size_t m) {
 
 bool ranked_lookup(uint32_t address, uint16_t port) {
   if (!table_lock) return false;
-  uint8_t key[ranked_entry_size];
-  ranked_key(address, port, key);
+  uint8_t key_bytes[ranked_entry_size];
+  ranked_key(address, port, key_bytes);
+  const uint64_t key = order_key(key_bytes);
   platform::lock_acquire(table_lock);
   size_t low = 0;
   size_t high = arena ? count : 0;
   bool found = false;
   while (low < high) {
     const size_t mid = low + (high - low) / 2;
-    const int c = std::memcmp(table + mid * ranked_entry_size, key, ranked_entry_size);
-    if (c == 0) {
+    const uint64_t entry = order_key(table + mid * ranked_entry_size);
+    if (entry == key) {
       found = true;
       break;
     }
-    if (c < 0)
+    if (entry < key)
       low = mid + 1;
     else
       high = mid;

@@ -55,8 +55,8 @@ py_object* gpa_init(py_object*, py_object*) {
   s.game_port = game_port;
   s.query_port = query_port;
   sockets::publish_game_port(game_port);
-  s.server_address = platform::inet_address(address);
-  s.interface_address = platform::inet_address(interface_text);
+  s.server_address = platform::ipv4_from_text(address);
+  s.interface_address = platform::ipv4_from_text(interface_text);
   // The worker starts its session exchange once the start time is set, so the
   // provider ID it signs with is in place first.
   snapshot::load_provider_id(s.provider_id);

@@ -108,7 +108,7 @@ py_object* gls_get_auth_info(py_object*, py_object* args) {
   unsigned long profile = 0;
   if (!py.parse_tuple(args, "isk", &slot, &address_text, &profile)) return nullptr;
   const uint32_t profile_id = static_cast<uint32_t>(profile);
-  const uint32_t address = platform::inet_address(address_text);
+  const uint32_t address = platform::ipv4_from_text(address_text);
   uint8_t name[32], proof[32];
   size_t name_length = 30, proof_length = 30;
   if (sockets::login_record_read(profile_id, address, static_cast<uint32_t>(slot) & 0xFFFFu, name,

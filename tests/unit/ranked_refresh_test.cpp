@@ -4,11 +4,13 @@
 // server-list connection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/bytes.h"
@@ -54,9 +56,11 @@ class RankedRefresh : public redirect_test::redirect_fixture {
     redirect_fixture::TearDown();
   }
   int refresh() { return ranked::refresh_ranked_list(ip(127, 0, 0, 1), master_.port()); }
-  // The acknowledgements once the master has read n of them.
+  // The acknowledgements once the master has read n of them and the final
+  // one has had time to arrive.
   std::vector<uint32_t> ack_masks(int n) const {
     master_.wait_for(kind::acknowledgement, n, 2000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::vector<uint32_t> out;
     for (const auto& d : master_.received())
       if (d.what == kind::acknowledgement) out.push_back(d.mask);
@@ -82,28 +86,38 @@ class RankedRefresh : public redirect_test::redirect_fixture {
 };
 
 TEST_F(RankedRefresh, FragmentsInAnyOrderMakeTheListAndItsFile) {
-  master_.set_fragment_size(20);  // a 61-byte blob in three fragments
+  master_.set_fragment_size(21);  // a 63-byte blob in three fragments
   master_.set_fragment_order({2, 0, 1});
+  const auto t0 = std::chrono::steady_clock::now();
   ASSERT_EQ(refresh(), 0);
+  const bool within_spacing = std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(900);
+  ASSERT_EQ(master_.last_blob().size(), 63u);
   EXPECT_EQ(ranked::ranked_count(), 3u);
   EXPECT_TRUE(ranked::ranked_lookup(ip(127, 0, 0, 1), bytes::to_network_u16(16567)));
-  EXPECT_EQ(ack_masks(1), std::vector<uint32_t>{7u}) << "one final acknowledgement of all three";
+  // The last acknowledgement carries all three (a slow run may add one sent
+  // after the 1000 ms spacing before it).
+  const std::vector<uint32_t> acks = ack_masks(1);
+  ASSERT_FALSE(acks.empty());
+  EXPECT_EQ(acks.back(), 7u);
+  if (within_spacing) {
+    EXPECT_EQ(acks, std::vector<uint32_t>{7u}) << "no acknowledgement before the last";
+  }
 
   const auto seen = master_.received();
-  ASSERT_EQ(seen.size(), 3u);  // the acknowledgement was awaited above
   EXPECT_EQ(seen[0].what, kind::availability);
   EXPECT_EQ(seen[0].data, std::vector<uint8_t>(std::begin(ranked::availability_query),
                                                std::end(ranked::availability_query)));
-  const auto& request = seen[1];
-  ASSERT_EQ(request.what, kind::list_request);
-  EXPECT_TRUE(request.digest_ok);
-  ASSERT_EQ(request.data.size(), 35u);
-  EXPECT_EQ(request.session & 1u, 1u) << "session ids are odd";
-  EXPECT_EQ(request.data[8], 3);
-  EXPECT_EQ(bytes::load_u16le(request.data.data() + 9), 3);
-  EXPECT_EQ(bytes::load_u32le(request.data.data() + 11), start);
-  EXPECT_EQ(bytes::load_u32le(request.data.data() + 15), 0x40000101u);
-  EXPECT_EQ(seen[2].session, request.session);
+  auto request = std::find_if(seen.begin(), seen.end(),
+                              [](const auto& d) { return d.what == kind::list_request; });
+  ASSERT_NE(request, seen.end());
+  EXPECT_TRUE(request->digest_ok);
+  ASSERT_EQ(request->data.size(), 35u);
+  EXPECT_EQ(request->session & 1u, 1u) << "session ids are odd";
+  EXPECT_EQ(request->data[8], 3);
+  EXPECT_EQ(bytes::load_u16le(request->data.data() + 9), 3);
+  EXPECT_EQ(bytes::load_u32le(request->data.data() + 11), start);
+  EXPECT_EQ(bytes::load_u32le(request->data.data() + 15), 0x40000101u);
+  EXPECT_EQ(seen.back().session, request->session);
 
   const std::vector<uint8_t> blob = master_.last_blob();
   std::vector<uint8_t> expected = {'H', 'R', 'C', '1', static_cast<uint8_t>(blob.size()), 0, 0, 0};
@@ -116,10 +130,17 @@ TEST_F(RankedRefresh, AcknowledgesEveryFifthFragmentAndSurvivesLossAndDuplicates
   for (uint8_t i = 1; i <= 30; ++i) many.push_back({ip(10, 0, 1, i), 29900, 1});
   master_.set_servers(many, 29900);
   master_.set_fragment_size(16);  // 194 bytes: 13 fragments
+  const auto t0 = std::chrono::steady_clock::now();
   ASSERT_EQ(refresh(), 0);
+  const bool within_spacing = std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(900);
   std::vector<int> bits;
   for (uint32_t m : ack_masks(3)) bits.push_back(std::popcount(m));
-  EXPECT_EQ(bits, (std::vector<int>{5, 10, 13}));
+  ASSERT_FALSE(bits.empty());
+  EXPECT_EQ(bits.back(), 13);
+  // A slow run also acknowledges on the 1000 ms spacing, which moves the count.
+  if (within_spacing) {
+    EXPECT_EQ(bits, (std::vector<int>{5, 10, 13}));
+  }
   EXPECT_EQ(ranked::ranked_count(), 30u);
 
   for (fault f : {fault::lose_one, fault::duplicated}) {

@@ -17,6 +17,7 @@
 #include "ranked/ranked_store.h"
 #include "ranked_fixture.h"
 #include "scratch_dir.h"
+#include "service/deploy_file.h"
 #include "service/ranked_messages.h"
 
 namespace {
@@ -210,6 +211,32 @@ TEST_F(RankedStore, FileRules) {
   ranked::ranked_reset();
   EXPECT_EQ(ranked::load_ranked_list(), 0);
   EXPECT_TRUE(ranked::ranked_lookup(addr(server_a), net_port(29900)));
+}
+
+}  // namespace
+
+namespace {
+
+// The reference master reads its keys from the same deployment file the
+// library was built from, and refuses a malformed one.
+TEST(RankedKeys, ServiceReadsTheBuildsValuesFromTheDeploymentFile) {
+  service::deploy_values values;
+  std::string error;
+  ASSERT_TRUE(service::read_deploy_file(OSTREL_SOURCE_DIR "/deploy/dev.conf", values, error)) << error;
+  service::ranked_keys keys;
+  ASSERT_TRUE(service::read_ranked_keys(values, keys));
+  EXPECT_EQ(std::memcmp(keys.key_chain, deploy::ranked_key_chain, 16), 0);
+  EXPECT_EQ(std::memcmp(keys.mac_chain, deploy::ranked_mac_chain, 16), 0);
+  EXPECT_EQ(std::memcmp(keys.feedback, deploy::ranked_feedback, 16), 0);
+  EXPECT_EQ(values.get("master_host"), deploy::master_host);
+
+  const std::string fifteen = "0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00";
+  for (const std::string& feedback :
+       {std::string("0x01 0x02"), "0x100 " + fifteen, fifteen + " 0x00 0x00"}) {
+    SCOPED_TRACE(feedback);
+    values.values["ranked_feedback"] = feedback;
+    EXPECT_FALSE(service::read_ranked_keys(values, keys));
+  }
 }
 
 }  // namespace

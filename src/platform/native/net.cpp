@@ -113,8 +113,6 @@ int tcp_receive(socket_handle s, void* buffer, size_t size) {
   return n < 0 ? -1 : static_cast<int>(n);
 }
 
-uint32_t inet_address(const char* text) { return ::inet_addr(text); }
-
 int socket_local_port(socket_handle s, uint16_t* port) {
   sockaddr_storage local{};
   socklen_t length = sizeof local;
