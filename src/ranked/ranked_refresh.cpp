@@ -8,6 +8,7 @@
 #include <new>
 
 #include "base/bytes.h"
+#include "base/hidden_text.h"
 #include "core/random.h"
 #include "core/registry_readers.h"
 #include "deploy_values.h"
@@ -157,7 +158,12 @@ int refresh_ranked_list(uint32_t address, uint16_t port) {
 void ranked_list_on_connect(const uint8_t* destination) {
   if (read_browser_mode() != 1) return;
   uint32_t address = 0;
-  const auto* entry = static_cast<const redirect::host_entry*>(redirect::name_hook(deploy::master_host));
+  // The retired service's host names never stand in the library as plain text.
+  static constexpr text::hidden_text master{deploy::master_host};
+  char name[master.size];
+  master.reveal(name);
+  const auto* entry = static_cast<const redirect::host_entry*>(redirect::name_hook(name));
+  text::wipe(name, sizeof name);
   if (entry && entry->address_length == 4 && entry->addresses && entry->addresses[0]) {
     std::memcpy(&address, entry->addresses[0], 4);
   } else {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "base/hidden_text.h"
 #include "base/text.h"
 #include "core/service_state.h"
 #include "deploy_values.h"
@@ -35,6 +36,10 @@ void tsdata_text(uint32_t midpoint, uint32_t service_time, uint32_t start_time, 
 
 int prepare_header(snapshot_record& record) {
   if (!record.buffer || record.header_reserve == 0) return 1;
+  // The retired service's host names never stand in the library as plain text.
+  static constexpr text::hidden_text stats_host{deploy::retired_stats_host};
+  char host[stats_host.size];
+  stats_host.reveal(host);
   const core::service_state empty{};
   const core::service_state& block = core::service ? *core::service : empty;
   char tsdata[tsdata_text_size];
@@ -47,9 +52,10 @@ int prepare_header(snapshot_record& record) {
       "POST %s HTTP/1.1\r\nHost: %s\r\nUser-Agent: OstrelLib 1.0\r\nConnection: close\r\n"
       "Content-Type: application/octet-stream\r\nContent-Length: %ld\r\n"
       "X-Ostrel-tsdata: %s\r\n\r\n%s",
-      snapshot_path, deploy::retired_stats_host,
+      snapshot_path, host,
       static_cast<long>(record.body_length) + static_cast<long>(snapshot_magic_size), tsdata,
       snapshot_magic);
+  text::wipe(host, sizeof host);
   if (written < static_cast<int>(header_min_length)) return 1;
 
   const uint32_t length = static_cast<uint32_t>(written);

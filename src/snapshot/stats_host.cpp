@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/hidden_text.h"
 #include "deploy_values.h"
 #include "redirect/host_entry.h"
 #include "redirect/name_hook.h"
@@ -12,8 +13,12 @@ namespace snapshot {
 
 int resolve_stats_host(uint32_t* out, int max) {
   if (max > stats_max_addresses) max = stats_max_addresses;
-  const auto* entry = static_cast<const redirect::host_entry*>(
-      redirect::name_hook(deploy::retired_snapshot_host));
+  // The retired service's host names never stand in the library as plain text.
+  static constexpr text::hidden_text snapshot_host{deploy::retired_snapshot_host};
+  char name[snapshot_host.size];
+  snapshot_host.reveal(name);
+  const auto* entry = static_cast<const redirect::host_entry*>(redirect::name_hook(name));
+  text::wipe(name, sizeof name);
   if (!entry || !entry->addresses || entry->address_length != 4) return 0;
   int count = 0;
   for (; count < max; ++count) {
