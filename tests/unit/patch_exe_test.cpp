@@ -18,6 +18,7 @@
 #include "import_image.h"
 #include "pe_imports.h"
 #include "scratch_dir.h"
+#include "tool_runner.h"
 
 namespace {
 
@@ -222,29 +223,6 @@ TEST(PatchExe, RealHostsimPlainBecomesAnOstrelImporter) {
 
 // ---- The command ---------------------------------------------------------
 
-struct command_result {
-  int status;
-  std::string out;
-  std::string err;
-};
-command_result tool(const scratch_dir& dir, const std::string& arguments) {
-  const std::string err_file = dir.path() + "/stderr.txt";
-  command_result r;
-  r.out = run("cd '" + dir.path() + "' && '" OSTREL_TOOL "' " + arguments + " 2>'" + err_file + "'",
-              &r.status);
-  const bytes_t err = read_all(err_file);
-  r.err.assign(err.begin(), err.end());
-  return r;
-}
-
-// One refusal: exit code 1 and exactly one "ostrel-tool: " line.
-void expect_refusal(const command_result& r, const std::string& text) {
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(r.err.rfind("ostrel-tool: ", 0), 0u) << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
-}
-
 TEST(PatchExeCommand, PatchesWithABackupAndRestoresByteForByte) {
   scratch_dir dir;
   import_image::options o;
@@ -253,31 +231,31 @@ TEST(PatchExeCommand, PatchesWithABackupAndRestoresByteForByte) {
   dir.write("game.exe", original);
   const std::string exe = dir.path() + "/game.exe", backup = exe + ".ostrel-backup";
 
-  command_result check = tool(dir, "patch-exe --check game.exe");
+  tool_result check = run_tool(dir, "patch-exe --check game.exe");
   EXPECT_EQ(check.status, 0);
   EXPECT_NE(check.out.find("imports WS2_32.dll; patch-exe would make it import ostrel.dll"),
             std::string::npos) << check.out;
   EXPECT_EQ(read_all(exe), original);
   EXPECT_FALSE(std::filesystem::exists(backup));
 
-  command_result patched = tool(dir, "patch-exe game.exe");
+  tool_result patched = run_tool(dir, "patch-exe game.exe");
   ASSERT_EQ(patched.status, 0) << patched.err;
   EXPECT_EQ(read_all(backup), original);
   const bytes_t after = read_all(exe);
   EXPECT_EQ(after, patch(original).patched);
   EXPECT_FALSE(std::filesystem::exists(exe + ".ostrel-tmp"));
 
-  expect_refusal(tool(dir, "patch-exe game.exe"), "already imports ostrel.dll");
-  command_result json = tool(dir, "patch-exe --check --json game.exe");
+  expect_refusal(run_tool(dir, "patch-exe game.exe"), "already imports ostrel.dll");
+  tool_result json = run_tool(dir, "patch-exe --check --json game.exe");
   EXPECT_EQ(json.status, 0);
   EXPECT_NE(json.out.find("\"state\": \"already_patched\""), std::string::npos) << json.out;
   EXPECT_NE(json.out.find("\"backup_exists\": true"), std::string::npos) << json.out;
 
-  command_result restored = tool(dir, "patch-exe --restore game.exe");
+  tool_result restored = run_tool(dir, "patch-exe --restore game.exe");
   ASSERT_EQ(restored.status, 0) << restored.err;
   EXPECT_EQ(read_all(exe), original);
   EXPECT_FALSE(std::filesystem::exists(backup));
-  expect_refusal(tool(dir, "patch-exe --restore game.exe"), "no backup");
+  expect_refusal(run_tool(dir, "patch-exe --restore game.exe"), "no backup");
 }
 
 TEST(PatchExeCommand, RefusalsLeaveEveryFileAlone) {
@@ -291,20 +269,20 @@ TEST(PatchExeCommand, RefusalsLeaveEveryFileAlone) {
   dir.write("game.exe", original);
   dir.write("game.exe.ostrel-backup", {'o', 'l', 'd'});
 
-  expect_refusal(tool(dir, "patch-exe cut.exe"), "cut.exe: truncated");
-  expect_refusal(tool(dir, "patch-exe --check cut.exe"), "truncated");
-  expect_refusal(tool(dir, "patch-exe wide.exe"), "64-bit");
-  expect_refusal(tool(dir, "patch-exe game.exe"), "exists already");
-  expect_refusal(tool(dir, "patch-exe missing.exe"), "missing.exe: cannot open");
+  expect_refusal(run_tool(dir, "patch-exe cut.exe"), "cut.exe: truncated");
+  expect_refusal(run_tool(dir, "patch-exe --check cut.exe"), "truncated");
+  expect_refusal(run_tool(dir, "patch-exe wide.exe"), "64-bit");
+  expect_refusal(run_tool(dir, "patch-exe game.exe"), "exists already");
+  expect_refusal(run_tool(dir, "patch-exe missing.exe"), "missing.exe: cannot open");
   // The executable is not what patch-exe made of this backup: no restore.
-  expect_refusal(tool(dir, "patch-exe --restore game.exe"), "nothing restored");
+  expect_refusal(run_tool(dir, "patch-exe --restore game.exe"), "nothing restored");
   EXPECT_EQ(read_all(dir.path() + "/cut.exe"), truncated);
   EXPECT_EQ(read_all(dir.path() + "/game.exe"), original);
   EXPECT_EQ(read_all(dir.path() + "/game.exe.ostrel-backup"), (bytes_t{'o', 'l', 'd'}));
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/cut.exe.ostrel-backup"));
   EXPECT_FALSE(std::filesystem::exists(dir.path() + "/wide.exe.ostrel-backup"));
 
-  command_result usage = tool(dir, "patch-exe --check --restore game.exe");
+  tool_result usage = run_tool(dir, "patch-exe --check --restore game.exe");
   EXPECT_NE(usage.status, 0);
   EXPECT_EQ(std::count(usage.err.begin(), usage.err.end(), '\n'), 1) << usage.err;
 }
