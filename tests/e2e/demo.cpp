@@ -68,6 +68,11 @@ void forwarding(e2e::hostsim& host) {
 
 int main() {
   std::printf("Ostrel demo: ostrel.dll inside hostsim.exe under Wine, reference service on loopback\n");
+  if (!e2e::wine_runs()) {
+    std::printf("Wine cannot run 32-bit programs on this machine, so the demo cannot run here.\n"
+                "ostrel.dll is built in build/dll; run the demo on a machine with 32-bit support.\n");
+    return 1;
+  }
   e2e::start_wine();
 
   service::lookup_service lookup(deploy::lookup_chain, 29960);

@@ -58,6 +58,8 @@ std::string run_capture(const std::string& command, int* status) {
   return out;
 }
 
+bool wine_runs() { return std::system("wine --version >/dev/null 2>&1") == 0; }
+
 void start_wine() {
   set_wine_environment();
   std::string prefix = wine_prefix();

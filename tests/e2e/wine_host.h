@@ -18,6 +18,9 @@ std::string unix_path(const std::string& windows_path);
 // Runs a shell command line and returns its standard output.
 std::string run_capture(const std::string& command, int* status = nullptr);
 
+// Whether Wine can run 32-bit programs here at all.
+bool wine_runs();
+
 // Creates the run's prefix (fresh copy of a template made once) and starts a
 // persistent wineserver; stop_wine ends it.
 void start_wine();
