@@ -46,6 +46,9 @@ TEST(PatchExeUnderWine, PatchedPlainCopyRunsThroughOstrelDll) {
   const bytes_t original = read_all(dir + "/hostsim.exe");
 
   std::string out;
+  ASSERT_EQ(tool_under_wine(dir, "patch-exe --check hostsim.exe", &out), 0) << out;
+  EXPECT_NE(out.find("imports WS2_32.dll; patch-exe would make it import ostrel.dll"),
+            std::string::npos) << out;
   ASSERT_EQ(tool_under_wine(dir, "patch-exe hostsim.exe", &out), 0) << out;
   EXPECT_NE(out.find("now imports ostrel.dll"), std::string::npos) << out;
   EXPECT_EQ(read_all(dir + "/hostsim.exe.ostrel-backup"), original);
@@ -55,6 +58,8 @@ TEST(PatchExeUnderWine, PatchedPlainCopyRunsThroughOstrelDll) {
   ASSERT_EQ(pe::plan_import_patch(expected.data(), expected.size(), plan, error), 0) << error;
   pe::apply_import_patch(expected.data(), expected.size(), plan);
   EXPECT_EQ(read_all(dir + "/hostsim.exe"), expected) << "the Windows build patches as the native one";
+  ASSERT_EQ(tool_under_wine(dir, "patch-exe --check hostsim.exe", &out), 0) << out;
+  EXPECT_NE(out.find("already patched"), std::string::npos) << out;
 
   std::string roaming;
   {
