@@ -4,8 +4,6 @@
 // run as a player runs it: backup, refusals that leave the file alone, restore.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -181,18 +179,6 @@ TEST(PatchExe, ChecksumFoldsWordsAndAddsTheLength) {
 
 // ---- The real executables of the Windows build ------------------------------
 
-std::string run(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  int rc = pclose(p);
-  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
-}
-
 TEST(PatchExe, RealHostsimPlainBecomesAnOstrelImporter) {
   const std::filesystem::path plain = std::filesystem::path(OSTREL_WIN_BIN) / "hostsim_plain/hostsim.exe";
   if (std::string(OSTREL_WIN_BIN).empty() || !std::filesystem::is_regular_file(plain))
@@ -215,7 +201,7 @@ TEST(PatchExe, RealHostsimPlainBecomesAnOstrelImporter) {
 
   scratch_dir dir;
   const std::string copy = dir.write("hostsim.exe", o.patched);
-  const std::string dump = run("i686-w64-mingw32-objdump -p '" + copy + "' 2>&1");
+  const std::string dump = run_command("i686-w64-mingw32-objdump -p '" + copy + "' 2>&1");
   EXPECT_NE(dump.find("DLL Name: ostrel.dll"), std::string::npos) << dump;
   EXPECT_EQ(dump.find("WS2_32"), std::string::npos);
   EXPECT_NE(dump.find("DLL Name: KERNEL32.dll"), std::string::npos);

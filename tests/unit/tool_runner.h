@@ -20,18 +20,26 @@ struct tool_result {
   std::string err;
 };
 
-inline tool_result run_tool(const scratch_dir& dir, const std::string& arguments) {
-  const std::string err_file = dir.path() + "/stderr.txt";
-  const std::string command =
-      "cd '" + dir.path() + "' && '" OSTREL_TOOL "' " + arguments + " 2>'" + err_file + "'";
-  tool_result r;
+// A shell command's standard output, and its exit status in *status.
+inline std::string run_command(const std::string& command, int* status = nullptr) {
+  std::string out;
+  if (status) *status = -1;
   FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
+  if (!p) return out;
   char buffer[4096];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
   const int rc = pclose(p);
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+inline tool_result run_tool(const scratch_dir& dir, const std::string& arguments) {
+  const std::string err_file = dir.path() + "/stderr.txt";
+  tool_result r;
+  r.out = run_command(
+      "cd '" + dir.path() + "' && '" OSTREL_TOOL "' " + arguments + " 2>'" + err_file + "'",
+      &r.status);
   std::ifstream err(err_file, std::ios::binary);
   r.err.assign(std::istreambuf_iterator<char>(err), {});
   return r;

@@ -37,6 +37,14 @@ void add_deploy_option(CLI::App* cmd, lookup_options& o) {
       ->capture_default_str();
 }
 
+// What an answer is keyed on: a captured request, or its values one by one.
+void add_request_options(CLI::App* cmd, lookup_options& o) {
+  cmd->add_option("--request", o.request_file, "the request the answer belongs to");
+  cmd->add_option("--id", o.id, "the request's id (16 hex digits)");
+  cmd->add_option("--time", o.time, "the request's time (seconds since 1970)");
+  cmd->add_option("--tag", o.tag, "the request's tag")->capture_default_str();
+}
+
 bool lookup_chain(const lookup_options& o, uint32_t chain[4], std::string& error) {
   service::deploy_values values;
   if (!service::read_deploy_file(o.deploy, values, error)) return false;
@@ -46,6 +54,8 @@ bool lookup_chain(const lookup_options& o, uint32_t chain[4], std::string& error
   }
   return true;
 }
+
+std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
 
 std::string utc(uint32_t seconds) {
   std::time_t t = seconds;
@@ -172,7 +182,7 @@ int lookup_encode(const lookup_options& o) {
     return refuse(error);
   std::vector<std::pair<uint32_t, std::vector<uint32_t>>> table;
   if (!parse_address_table(std::string(table_text.begin(), table_text.end()), table, error))
-    return refuse(o.input + ": " + error);
+    return refuse(input_name(o.input) + ": " + error);
   uint8_t nonce[8];
   if (o.nonce.empty()) {
     std::random_device random;
@@ -183,7 +193,7 @@ int lookup_encode(const lookup_options& o) {
   size_t left_out = 0;
   const service::lookup_payload payload = service::payload_from_table(table, &left_out);
   if (left_out > 0)
-    return refuse(o.input + ": " + std::to_string(left_out) +
+    return refuse(input_name(o.input) + ": " + std::to_string(left_out) +
                   " entries do not fit in one answer (255 names and addresses, 2000 bytes)");
   const std::vector<uint8_t> datagram =
       service::build_lookup_answer(chain, request.id, request.time, request.tag, nonce, payload.bytes());
@@ -209,7 +219,7 @@ int lookup_decode(const lookup_options& o) {
   if (!lookup_chain(o, chain, error) || !read_input(o.input, raw, error)) return refuse(error);
   const std::vector<uint8_t> data = bytes_or_hex(raw);
   const char kind = lookup_kind(data.data(), data.size(), error);
-  if (kind == 0) return refuse(o.input + ": " + error);
+  if (kind == 0) return refuse(input_name(o.input) + ": " + error);
 
   if (kind == 'Q') {
     service::lookup_request_seen seen;
@@ -241,7 +251,7 @@ int lookup_decode(const lookup_options& o) {
   answer_view answer;
   if (!open_answer(chain, request, data.data() + redirect::lan_body, data.size() - redirect::lan_body,
                    answer, error))
-    return refuse(o.input + ": " + error);
+    return refuse(input_name(o.input) + ": " + error);
   if (!answer.code_ok)
     return refuse(o.input + ": the answer's code does not verify for this request with " + o.deploy);
   if (o.json) {
@@ -263,10 +273,7 @@ void add_lookup(CLI::App& app, int& result) {
   CLI::App* encode = lookup->add_subcommand(
       "encode", "build a signed answer from a table of \"NAME-or-0xKEY ADDRESS...\" lines");
   encode->add_option("TABLE", e->input, "the table (\"-\": standard input)")->required();
-  encode->add_option("--request", e->request_file, "the request datagram to answer");
-  encode->add_option("--id", e->id, "the request's id (16 hex digits)");
-  encode->add_option("--time", e->time, "the request's time (seconds since 1970)");
-  encode->add_option("--tag", e->tag, "the request's tag")->capture_default_str();
+  add_request_options(encode, *e);
   encode->add_option("--nonce", e->nonce, "the answer's nonce (16 hex digits; random if not given)");
   encode->add_option("-o,--output", e->output, "write the datagram to this file");
   encode->add_flag("--json", e->json, "print JSON");
@@ -277,10 +284,7 @@ void add_lookup(CLI::App& app, int& result) {
   CLI::App* decode = lookup->add_subcommand(
       "decode", "decode and verify a request or an answer (bytes or hex; answers need their request)");
   decode->add_option("DATAGRAM", d->input, "the datagram (\"-\": standard input)")->required();
-  decode->add_option("--request", d->request_file, "the request an answer belongs to");
-  decode->add_option("--id", d->id, "the request's id (16 hex digits)");
-  decode->add_option("--time", d->time, "the request's time (seconds since 1970)");
-  decode->add_option("--tag", d->tag, "the request's tag")->capture_default_str();
+  add_request_options(decode, *d);
   decode->add_flag("--json", d->json, "print JSON");
   add_deploy_option(decode, *d);
   decode->callback([d, &result] { result = lookup_decode(*d); });
@@ -294,7 +298,7 @@ int cache_decode(const lookup_options& o) {
   std::vector<uint8_t> data;
   if (!lookup_chain(o, chain, error) || !read_input(o.input, data, error)) return refuse(error);
   cache_view cache;
-  if (!decode_cache(chain, data.data(), data.size(), cache, error)) return refuse(o.input + ": " + error);
+  if (!decode_cache(chain, data.data(), data.size(), cache, error)) return refuse(input_name(o.input) + ": " + error);
   if (!cache.answer.code_ok)
     return refuse(o.input + ": the cached answer's code does not verify with " + o.deploy);
   const int64_t age = static_cast<int64_t>(std::time(nullptr)) - cache.request.time;
