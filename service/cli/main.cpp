@@ -99,6 +99,12 @@ int run_lookup(int argc, char** argv) {
     lookup.map_name(name, {address});
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &address, text, sizeof text);
+    if (address == 0) {
+      // A record naming 0.0.0.0 first would end every client's reading of the answer.
+      std::fprintf(stderr, "ostrel-service: lookup: %s -> 0.0.0.0 left out of the answers\n",
+                   name.c_str());
+      continue;
+    }
     std::printf("serving %s -> %s\n", name.c_str(), text);
   }
   lookup.on_request([](const service::lookup_request_seen& r) {

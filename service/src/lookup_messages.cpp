@@ -72,6 +72,13 @@ lookup_payload payload_from_table(
   lookup_payload p;
   size_t skipped = 0;
   for (const auto& [key, addresses] : table) {
+    // A client stops reading the answer at a record whose first address is
+    // 0.0.0.0, losing every name behind it: such an entry, like one with no
+    // address at all, is left out.
+    if (addresses.empty() || addresses[0] == 0) {
+      ++skipped;
+      continue;
+    }
     // Each entry must still fit the one-byte counts and the largest answer a
     // client takes; an entry that would not is left out rather than wrapping a count.
     lookup_payload next = p;
@@ -82,7 +89,10 @@ lookup_payload payload_from_table(
                                                        addresses[i]) > 0;
       if (fits) indices.push_back(next.address_number(addresses[i]));
     }
-    if (indices.empty()) continue;
+    if (indices.empty()) {  // its first address would be number 256
+      ++skipped;
+      continue;
+    }
     next.add_record(0x00, key, {}, indices);
     if (!fits || next.record_count > 255 || next.bytes().size() > lookup_payload_max_size) {
       ++skipped;

@@ -13,6 +13,8 @@ namespace core {
 namespace {
 
 constexpr size_t chunk_size = 8000;
+// dos_, nt_, section_: offsets in the DOS header, the new (PE) header and a
+// section header.
 constexpr size_t dos_header_size = 64;
 constexpr size_t dos_new_header_offset = 60;
 constexpr size_t nt_header_size = 248;

@@ -3,6 +3,6 @@
 
 namespace core {
 
-int install_script_hooks();
+int install_script_hooks();  // 0 when the imports were patched
 
 }  // namespace core

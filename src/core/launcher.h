@@ -7,7 +7,7 @@
 
 namespace core {
 
-// The hand-over record "client_opvdata" (32 bytes, little-endian).
+// lr_: offsets in the launcher record "client_opvdata" (32 bytes, little-endian).
 inline constexpr size_t launcher_record_size = 32;
 inline constexpr size_t lr_magic = 0;   // "HPV1"
 inline constexpr size_t lr_pid = 4;     // the launcher's process id

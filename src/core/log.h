@@ -20,6 +20,11 @@ int log_echo_setup(uint16_t value, uint32_t address);
 inline constexpr size_t log_file_name_size = 60;
 int log_file_name(char* out, size_t size, uint32_t seconds);
 
+// The one lock that serialises logging (the file, the banner flag and the
+// echo header); the echo set-up takes it too.
+void log_lock_hold();
+void log_lock_release();
+
 // Back to the state at load time (banner not written, echo off); the echo
 // socket stays.  For tests.
 void log_reset();

@@ -10,7 +10,8 @@ namespace core {
 
 inline constexpr uint16_t log_echo_port = 29951;
 
-// The datagram: a 20-byte header, then the text without a terminating zero.
+// echo_: offsets in the "HLD1" datagram, a 20-byte header, then the text
+// without a terminating zero.
 inline constexpr size_t echo_magic = 0;        // "HLD1"
 inline constexpr size_t echo_sequence = 4;     // u16, 1 for the first after set-up
 inline constexpr size_t echo_setup_value = 6;  // u16, the server's query port
@@ -35,9 +36,5 @@ bool echo_prepare(uint32_t now, const char* text, int text_length, echo_datagram
 // Sends outside the lock; the outcome is not reported.
 void echo_send(const echo_datagram& datagram);
 void echo_reset();
-
-// The one lock that serialises logging.
-void log_lock_hold();
-void log_lock_release();
 
 }  // namespace core

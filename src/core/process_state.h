@@ -9,7 +9,7 @@ inline constexpr int mode_client = 1;
 inline constexpr int mode_server = 2;
 
 inline constexpr int host_image_record_size = 46;
-// Offsets of the host image record (a wire format: lookup requests carry it).
+// hir_: offsets in the host image record (a wire format: lookup requests carry it).
 inline constexpr int hir_length = 0;
 inline constexpr int hir_magic = 2;
 inline constexpr int hir_file_bytes = 6;

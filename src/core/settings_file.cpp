@@ -12,27 +12,23 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/spacing.h"
 #include "core/process_state.h"
 #include "platform/platform.h"
 
 namespace core {
 namespace {
 
-constexpr uint32_t reload_interval_seconds = 10;
+constexpr uint32_t reload_interval_ms = 10000;
 
-// Claimed with a compare-and-swap, so threads that ask together read the
-// file once between them.
+// The last attempt, a stamp of the monotonic clock (a date set back must not
+// keep the file unread); claimed with a compare-and-swap, so threads that ask
+// together read the file once between them.
 std::atomic<uint32_t> last_attempt{0};
 std::atomic<settings_handler> receiver_of_pairs{nullptr};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_line_end(char c) { return c == '\r' || c == '\n'; }
-
-bool attempt_due(uint32_t now) {
-  uint32_t last = last_attempt.load();
-  if (static_cast<uint64_t>(last) + reload_interval_seconds > now) return false;
-  return last_attempt.compare_exchange_strong(last, now);
-}
 
 }  // namespace
 
@@ -70,7 +66,7 @@ void settings_read_stream(FILE* file, settings_handler handler) {
 int settings_reload() {
   settings_handler receiver = receiver_of_pairs.load();
   if (!receiver) return 1;
-  if (!attempt_due(platform::now_seconds())) return 1;
+  if (!spacing::claim(last_attempt, platform::monotonic_ms(), reload_interval_ms)) return 1;
   FILE* file = platform::open_file(process.settings_file_name, "r");
   if (!file) return 1;
   settings_read_stream(file, receiver);

@@ -32,22 +32,31 @@ bool append(char* path, size_t* length, const char* text) {
 
 }  // namespace
 
-int open_user_file(FILE** out, const char* name, const char* mode) {
-  *out = nullptr;
+int user_file_path(char* path, const char* name) {
+  path[0] = '\0';
   if (name[0] == '\0') return 1;  // would name the folder itself
-  if (std::strchr(name, ':')) return open_as_given(out, name, mode);
+  size_t length = 0;
+  if (std::strchr(name, ':')) return append(path, &length, name) ? 0 : 1;
 
-  char path[user_path_size];
-  if (platform::appdata_folder(path, sizeof path) != 0) return 1;
+  if (platform::appdata_folder(path, user_path_size) != 0) {
+    path[0] = '\0';
+    return 1;
+  }
   path[user_path_size - 1] = '\0';
-  if (path[0] == '\0') return open_as_given(out, name, mode);
+  if (path[0] == '\0') return append(path, &length, name) ? 0 : 1;
 
-  size_t length = std::strlen(path);
+  length = std::strlen(path);
   if (!is_separator(path[length - 1]) && !append(path, &length, "\\")) return 1;
   if (!append(path, &length, folder_name)) return 1;
   platform::create_folder(path);
   if (!is_separator(name[0]) && !append(path, &length, "\\")) return 1;
-  if (!append(path, &length, name)) return 1;
+  return append(path, &length, name) ? 0 : 1;
+}
+
+int open_user_file(FILE** out, const char* name, const char* mode) {
+  *out = nullptr;
+  char path[user_path_size];
+  if (user_file_path(path, name) != 0) return 1;
   return open_as_given(out, path, mode);
 }
 

@@ -14,6 +14,9 @@ inline constexpr size_t user_name_size = 100;
 // standard open mode.  0 and *out on success; 1 and *out null otherwise,
 // also when the folder and name together do not fit in 259 characters.
 int open_user_file(FILE** out, const char* name, const char* mode);
+// The path open_user_file opens for name, into path (user_path_size bytes),
+// the per-user folder created on the way.  0 on success, 1 as there.
+int user_file_path(char* path, const char* name);
 // Formats the name into 100 bytes first; an empty or over-long name opens nothing.
 int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...)
     OSTREL_PRINTF(3, 4);

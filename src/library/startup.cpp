@@ -87,6 +87,11 @@ int library_attach() {
   return 0;
 }
 
+int library_process_detach(bool process_ending) {
+  if (process_ending) return 0;
+  return library_detach();
+}
+
 int library_detach() {
   redirect::address_table_release();
   redirect::answer_slot_release();

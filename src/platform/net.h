@@ -25,6 +25,11 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
 // order the resolver returns them.  Returns how many were found.
 int resolve_ipv4(const char* host, uint32_t* out, int max);
 
+// Address text to an IPv4 address (network order) by the system's own
+// inet_addr (WS2_32's in the DLL), whose reading of odd text the settings
+// follow exactly; all ones for text it refuses.
+uint32_t ipv4_from_text(const char* text);
+
 }  // namespace platform
 
 #ifdef _WIN32

@@ -40,6 +40,10 @@ FILE* open_file(const char* path, const char* mode);
 // Roaming application-data folder of the current user; 0 on success.
 int appdata_folder(char* out, size_t size);
 void create_folder(const char* path);  // an existing folder is no error
+// Puts file `from` in the place of `to` in one step, replacing `to` when it
+// exists (both in one folder); 0 on success, 1 with both left as they were.
+int replace_file(const char* from, const char* to);
+void remove_file(const char* path);  // an absent file is no error
 
 // ---- Registry (the product key "Software\Ostrel Systems\Ostrel Client") -----
 enum class registry_root { current_user, local_machine };

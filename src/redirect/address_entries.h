@@ -7,6 +7,7 @@
 
 namespace redirect {
 
+// entry_: offsets in one table entry.
 // Entry layout (14 + 4n bytes, packed): a reserved zero byte, the address
 // count n, the name key (little-endian), two auxiliary IPv4 addresses and the
 // n IPv4 addresses (network byte order).  A count of 0 ends every search.

@@ -31,17 +31,19 @@ void address_table_release() {
 
 bool address_table_allocated() { return table_area != nullptr; }
 
-void address_table_publish(const table_view& staged) {
-  if (!table_lock) return;
+int address_table_publish(const table_view& staged) {
+  if (!table_lock) return 1;
   size_t end = staged.end;
   if (end + table_terminator_size > address_table_size || end + table_terminator_size > staged.capacity)
-    return;
+    return 1;
   platform::lock_acquire(table_lock);
-  if (table_area) {
+  const bool published = table_area != nullptr;
+  if (published) {
     std::memcpy(table_area, staged.area, end + table_terminator_size);
     table_end = end;
   }
   platform::lock_release(table_lock);
+  return published ? 0 : 1;
 }
 
 int find_entry(uint32_t key, table_entry* out) {

@@ -23,8 +23,9 @@ void address_table_release();
 bool address_table_allocated();
 
 // Replaces the table's content with staged (end and terminator included) in
-// one step; readers see either the old table or the new one.
-void address_table_publish(const table_view& staged);
+// one step; readers see either the old table or the new one.  1 when there is
+// no table to publish into (never allocated, or released at unload).
+int address_table_publish(const table_view& staged);
 
 // The first entry with key (copies).  0 when found, 1 otherwise.
 int find_entry(uint32_t key, table_entry* out);

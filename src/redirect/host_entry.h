@@ -25,6 +25,7 @@ struct host_entry {
 inline constexpr size_t answer_block_size = 1024;
 inline constexpr int16_t address_family_ipv4 = 2;
 
+// answer_layout: offsets of the parts of a host entry in its answer block.
 namespace answer_layout {
 constexpr size_t align_up(size_t at, size_t alignment) {
   return (at + alignment - 1) / alignment * alignment;

@@ -54,7 +54,9 @@ int verify_and_install(const uint8_t* body, size_t size, const uint8_t id[lookup
   uint8_t staging[address_table_size];
   table_view table{staging, sizeof staging, 0};
   const int rc = parse_lookup_payload(payload, payload_size, table);
-  address_table_publish(table);
+  // Without a table nothing was installed, and a caller that reported
+  // success would go on to store the answer as the last good one.
+  if (address_table_publish(table) != 0) return 1;
   return rc;
 }
 

@@ -1,5 +1,9 @@
 // Look-up cache files.
 //
+// The writer never opens the cache file itself for writing: it writes a
+// temporary file beside it and renames that over it, so a full disk or two
+// writers at once leave the last good file, never an empty or mixed one.
+//
 // The writer stores answers of up to 2000 bytes, which makes files of up to
 // 2016 bytes; the loader reads up to that size (not just 2000 bytes), so every
 // answer the library accepted and stored can be loaded again.  A file longer
@@ -10,7 +14,9 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "base/text.h"
 #include "core/process_state.h"
+#include "core/random.h"
 #include "core/user_files.h"
 #include "platform/platform.h"
 #include "redirect/lookup_answer.h"
@@ -66,14 +72,30 @@ int write_cache(int number, const lookup_request& request, const uint8_t* datagr
   uint8_t data[lookup_cache_max_size];
   const size_t size = format_cache(request, datagram, length, data);
   if (size == 0) return 1;
-  FILE* file = nullptr;
-  if (core::open_user_file_fmt(&file, "wb", cache_name_format, number,
-                               core::process.host_image_tag) != 0 ||
-      !file)
+
+  char name[core::user_name_size];
+  char path[core::user_path_size];
+  char temporary[core::user_path_size];
+  if (text::format_bounded(name, sizeof name, cache_name_format, number,
+                           core::process.host_image_tag) <= 0 ||
+      core::user_file_path(path, name) != 0)
     return 1;
+  // A name of this writer's own beside the file: another process or thread
+  // writing at the same time has another one.
+  uint8_t salt[4];
+  core::random_bytes(salt, sizeof salt);
+  if (text::format_bounded(temporary, sizeof temporary, "%s.%lu.%08lx.tmp", path,
+                           static_cast<unsigned long>(platform::process_id()),
+                           static_cast<unsigned long>(bytes::load_u32le(salt))) <= 0)
+    return 1;
+
+  FILE* file = platform::open_file(temporary, "wb");
+  if (!file) return 1;
   const bool written = std::fwrite(data, 1, size, file) == size;
   const bool closed = std::fclose(file) == 0;
-  return written && closed ? 0 : 1;
+  if (written && closed && platform::replace_file(temporary, path) == 0) return 0;
+  platform::remove_file(temporary);
+  return 1;
 }
 
 }  // namespace redirect

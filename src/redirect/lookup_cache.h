@@ -11,6 +11,7 @@
 
 namespace redirect {
 
+// lcf_: offsets in a lookup cache file.
 // File layout: magic, the number of bytes that follow (r + 10 for an answer
 // datagram of r bytes), the request's id, time and tag, then the answer from
 // its nonce on.

@@ -8,6 +8,9 @@
 
 namespace redirect {
 
+// Offset prefixes: lrq_ request datagram, lan_ answer datagram, lbody_ answer
+// body (from the nonce on), lpl_ unmasked payload, lrec_ payload record.
+
 inline constexpr uint8_t lookup_magic[5] = {'H', 'H', 'H', 'L', '3'};
 inline constexpr size_t lookup_magic_size = 5;
 inline constexpr uint8_t lookup_request_kind = 0x51;  // 'Q'

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "base/spacing.h"
 #include "core/process_state.h"
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -17,7 +18,6 @@
 namespace redirect {
 
 std::atomic<uint32_t> last_refresh_time{0};
-std::atomic<uint16_t> lookup_service_port{lookup_port};
 
 namespace {
 
@@ -34,21 +34,24 @@ bool looks_like_answer(const uint8_t* datagram, int length) {
 }
 
 // Sends and listens until a valid answer is installed (its length returned)
-// or the deadline passes (0).
+// or the deadline passes (0).  Everything is timed on the monotonic clock; the
+// date only goes into the request.  The deadline itself ends the exchange, and
+// no wait runs past it, so sends 1000 ms apart make at most three.
 int exchange(platform::socket_handle s, const lookup_request& request, const uint32_t* addresses,
              int address_count, uint8_t* datagram) {
-  const uint16_t port = lookup_service_port.load();
   const uint64_t deadline = platform::monotonic_ms() + refresh_deadline_ms;
   uint64_t next_send = platform::monotonic_ms();
   for (;;) {
     const uint64_t t = platform::monotonic_ms();
-    if (t > deadline) return 0;
+    if (t >= deadline) return 0;
     if (t >= next_send) {
       for (int i = 0; i < address_count; ++i)
-        platform::udp_send_to(s, request.bytes, request.length, addresses[i], port);
+        platform::udp_send_to(s, request.bytes, request.length, addresses[i], lookup_port);
       next_send = t + refresh_resend_ms;
     }
-    const int ready = platform::wait_readable(s, refresh_wait_ms);
+    const uint64_t left = deadline - t;
+    const int ready = platform::wait_readable(
+        s, left < refresh_wait_ms ? static_cast<uint32_t>(left) : refresh_wait_ms);
     if (ready < 0) return 0;
     if (ready == 0) continue;
     uint32_t from = 0;
@@ -67,12 +70,12 @@ int exchange(platform::socket_handle s, const lookup_request& request, const uin
 }  // namespace
 
 int lookup_refresh() {
-  const uint32_t now = platform::now_seconds();
+  const uint64_t now = platform::monotonic_ms();
   const uint32_t interval = core::process.operating_mode == core::mode_server
-                                ? server_refresh_interval
-                                : client_refresh_interval;
+                                ? server_refresh_interval_ms
+                                : client_refresh_interval_ms;
   uint32_t last = last_refresh_time.load();
-  if (static_cast<uint64_t>(last) + interval > now) return 1;
+  if (!spacing::due(last, now, interval)) return 1;
 
   uint32_t addresses[refresh_max_addresses];
   const int address_count =
@@ -80,7 +83,7 @@ int lookup_refresh() {
   if (address_count <= 0) return 1;
   const platform::socket_handle s = platform::udp_open();
   if (s == platform::invalid_socket) return 1;
-  if (!last_refresh_time.compare_exchange_strong(last, now)) {
+  if (!last_refresh_time.compare_exchange_strong(last, spacing::stamp(now))) {
     platform::socket_close(s);
     return 1;
   }

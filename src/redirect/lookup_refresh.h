@@ -8,20 +8,17 @@
 
 namespace redirect {
 
-inline constexpr uint32_t client_refresh_interval = 300;
-inline constexpr uint32_t server_refresh_interval = 60;
+inline constexpr uint32_t client_refresh_interval_ms = 300000;
+inline constexpr uint32_t server_refresh_interval_ms = 60000;
 inline constexpr uint32_t refresh_deadline_ms = 3000;
 inline constexpr uint32_t refresh_resend_ms = 1000;
 inline constexpr uint32_t refresh_wait_ms = 250;
 inline constexpr int refresh_max_addresses = 16;
 
-// Seconds since 1970 of the last exchange started; 0 at load.  Read and
-// claimed by every thread that resolves a name.
+// When the last exchange started: a stamp of the monotonic clock
+// (base/spacing.h), 0 at load.  Read and claimed by every thread that resolves
+// a name.  Not the date: a clock set back must not hold off refreshes.
 extern std::atomic<uint32_t> last_refresh_time;
-
-// The lookup service's UDP port: 29960.  Native tests move it so that runs in
-// parallel do not meet on one port.
-extern std::atomic<uint16_t> lookup_service_port;
 
 // Runs an exchange when the interval has passed.  0 when an answer was
 // installed, 1 otherwise (too soon, no service address, no socket, time-out);

@@ -14,6 +14,7 @@
 
 #include "base/bytes.h"
 #include "base/text.h"
+#include "platform/net.h"
 
 namespace redirect {
 namespace {
@@ -77,7 +78,7 @@ forward_address forward_from_value(char* value) {
   char* address = next_token(&pos);
   char* port = address ? next_token(&pos) : nullptr;
   if (!port) return out;
-  out.address = parse_ipv4(address);
+  out.address = platform::ipv4_from_text(address);
   out.port = bytes::to_network_u16(parse_port(port));
   return out;
 }
@@ -91,59 +92,7 @@ stats_choice stats_from_value(const char* value) {
   return out;
 }
 
-int digit_value(char c, uint32_t base) {
-  uint32_t d;
-  if (c >= '0' && c <= '9')
-    d = static_cast<uint32_t>(c - '0');
-  else if (c >= 'a' && c <= 'f')
-    d = static_cast<uint32_t>(c - 'a' + 10);
-  else if (c >= 'A' && c <= 'F')
-    d = static_cast<uint32_t>(c - 'A' + 10);
-  else
-    return -1;
-  return d < base ? static_cast<int>(d) : -1;
-}
-
 }  // namespace
-
-uint32_t parse_ipv4(const char* text) {
-  constexpr uint32_t bad = 0xFFFFFFFFu;
-  uint32_t parts[4] = {};
-  int count = 0;
-  const char* p = text;
-  for (;;) {
-    if (*p < '0' || *p > '9') return bad;
-    uint32_t base = 10;
-    if (*p == '0') {
-      base = 8;
-      ++p;
-      if (*p == 'x' || *p == 'X') {
-        base = 16;
-        ++p;
-      }
-    }
-    uint64_t value = 0;
-    for (int d; (d = digit_value(*p, base)) >= 0; ++p) {
-      value = value * base + static_cast<uint32_t>(d);
-      if (value > 0xFFFFFFFFu) return bad;
-    }
-    parts[count++] = static_cast<uint32_t>(value);
-    if (*p != '.') break;
-    if (count == 4) return bad;
-    ++p;
-  }
-  if (*p != '\0' && !is_space(*p)) return bad;
-
-  // The last part fills the bytes that the earlier parts leave.
-  static const uint32_t last_limit[4] = {0xFFFFFFFFu, 0xFFFFFFu, 0xFFFFu, 0xFFu};
-  for (int i = 0; i + 1 < count; ++i)
-    if (parts[i] > 0xFF) return bad;
-  if (parts[count - 1] > last_limit[count - 1]) return bad;
-  uint32_t host = parts[count - 1];
-  for (int i = 0; i + 1 < count; ++i) host |= parts[i] << (24 - 8 * i);
-
-  return bytes::to_network_u32(host);
-}
 
 int redirection_entry(const char* key, char* value) {
   if (std::strcmp(key, "bf2web") == 0) {
@@ -170,12 +119,6 @@ int32_t stats_resolver_flag() {
 void stats_lookup_name(char* out) {
   held hold;
   std::memcpy(out, stats.lookup_name, stats_name_size);
-}
-
-int32_t stats_setting(char* name_out) {
-  held hold;
-  std::memcpy(name_out, stats.lookup_name, stats_name_size);
-  return stats.resolver_flag;
 }
 
 forward_address master_forward() {

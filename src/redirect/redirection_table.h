@@ -23,15 +23,8 @@ int redirection_entry(const char* key, char* value);
 // Readers: each returns a whole, consistent value, whatever another thread writes.
 int32_t stats_resolver_flag();
 void stats_lookup_name(char* out);  // out holds stats_name_size bytes
-// Both "bf2web" fields from the same line, for a caller that needs the pair.
-int32_t stats_setting(char* name_out);  // returns the flag; name_out as above
 forward_address master_forward();
 forward_address key_forward();
-
-// Text to IPv4 address (network order) with inet_addr's rules: one to four
-// parts, each decimal, octal (leading 0) or hexadecimal (leading 0x), ending
-// at the text's end or at white space.  Bad text gives all ones, as there.
-uint32_t parse_ipv4(const char* text);
 
 // Empties every field, as at load time.
 void redirection_reset();

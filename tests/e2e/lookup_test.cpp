@@ -217,6 +217,18 @@ TEST_F(Lookup, AnswersOnOneThreadShareABlockAndThreadsHaveTheirOwn) {
   EXPECT_EQ(pointers.count(first[1]), 0u);
 }
 
+TEST_F(Lookup, ProcessesExitCleanlyAfterLookUps) {
+  // An ending process detaches the library after its other threads are gone:
+  // the detach takes no lock and frees nothing, and the process exits with
+  // its own status.
+  for (auto dir : {client_dir, server_dir}) {
+    hostsim host;
+    ASSERT_TRUE(host.start(dir()));
+    EXPECT_EQ(host.command("resolve master.legacy.test").rfind("ok ", 0), 0u);
+    EXPECT_EQ(host.stop(), 0);
+  }
+}
+
 TEST_F(Lookup, ValidAnswerFromAnUnexpectedSenderIsIgnored) {
   service_.set_fault(fault::other_sender);
   hostsim client;

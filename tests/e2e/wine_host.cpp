@@ -154,16 +154,19 @@ std::string hostsim::command(const std::string& line, int timeout_ms) {
   return read_line(timeout_ms);
 }
 
-void hostsim::stop() {
-  if (pid_ <= 0) return;
+int hostsim::stop() {
+  if (pid_ <= 0) return -1;
   if (to_child_ >= 0) {
     command("exit", 5000);
     close(to_child_);
     to_child_ = -1;
   }
+  int result = -1;
   for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
+      if (WIFEXITED(status)) result = WEXITSTATUS(status);
       break;
     }
     usleep(50000);
@@ -176,6 +179,7 @@ void hostsim::stop() {
   if (from_child_ >= 0) close(from_child_);
   from_child_ = -1;
   pending_.clear();
+  return result;
 }
 
 std::vector<std::string> words(const std::string& line) {

@@ -37,7 +37,9 @@ class hostsim {
   bool start(const std::string& dir, const std::string& arguments = "");
   // Sends one command line and returns its one-line answer ("" on time-out).
   std::string command(const std::string& line, int timeout_ms = 15000);
-  void stop();
+  // Asks hostsim to exit; its exit status, or -1 when it had to be killed
+  // (or was not running).
+  int stop();
   pid_t pid() const { return pid_; }
 
  private:

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(file);
 
   char name[redirect::stats_name_size];
-  int32_t flag = redirect::stats_setting(name);
+  redirect::stats_lookup_name(name);
+  const int32_t flag = redirect::stats_resolver_flag();
   if (std::memchr(name, 0, sizeof name) == nullptr || (flag != 0 && flag != 1)) std::abort();
   if (redirect::master_forward().family != 2 || redirect::key_forward().family != 2) std::abort();
   redirect::redirection_reset();

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/spacing.h"
 #include "redirect/host_entry.h"
 #include "redirect/name_hook.h"
 #include "redirect/name_key.h"
@@ -32,7 +33,7 @@ std::vector<uint8_t> payload_all_at(uint32_t address, int names) {
 TEST_F(AddressTableThreads, ReadersNeverSeeAPartlyInstalledTable) {
   constexpr int names = 60;
   platform::test::set_clock(1800000000);
-  redirect::last_refresh_time = 1800000000;  // no exchanges: installs come from the writer
+  redirect::last_refresh_time = spacing::stamp(platform::monotonic_ms());  // no exchanges: installs come from the writer
   const std::vector<uint8_t> first = payload_all_at(ip(10, 0, 0, 1), names);
   const std::vector<uint8_t> second = payload_all_at(ip(10, 0, 0, 2), names);
   ASSERT_EQ(redirect_test::install_payload(first), 0);

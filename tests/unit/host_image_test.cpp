@@ -232,6 +232,11 @@ TEST(HostImage, HandMadeFiles) {
       pe_builder::build(with_sections(
           {{".textbss", 0x200, 0x400}, {".TEXT", 0x200, 0x600}, {".tex", 0x200, 0x800}})),
       0, 0);
+  {
+    // Only the first six name bytes count: what follows the zero is not looked at.
+    layout l = with_sections({{std::string(".text\0ab", 8), 0x200, 0x400}});
+    add(".text, a zero, then two more bytes", pe_builder::build(l), 0x400, 0x200);
+  }
   add(".text of size 0", single(".text", 0, 0x400), 0, 0);
   add(".text starts past the end", single(".text", 0x100, 0x10000), 0, 0);
   add(".text starts at the end", single(".text", 0x100, 0x3000), 0, 0);

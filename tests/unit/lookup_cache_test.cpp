@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/bytes.h"
+#include "library/startup.h"
 #include "redirect/lookup_cache.h"
 #include "redirect/name_key.h"
 #include "redirect_fixture.h"
@@ -166,6 +167,42 @@ TEST_F(LookupCache, WrittenFileLoadsAndAgesPerFile) {
   EXPECT_EQ(redirect::load_cache(2, 86400), 1) << "no such file";
 }
 
+TEST_F(LookupCache, WriterReplacesTheFileWholeAndLeavesNothingBeside) {
+  // The old file is never emptied in place: a reader that opened it before
+  // the write still reads it whole, and the name then holds the new one.
+  const redirect::lookup_request first = request_at(now - 60);
+  const std::vector<uint8_t> first_answer = answer_for(first, 0x41, ip(10, 4, 1, 1));
+  ASSERT_EQ(redirect::write_cache(0, first, first_answer.data(), first_answer.size()), 0);
+  std::ifstream before(cache_path(0), std::ios::binary);
+  ASSERT_TRUE(before.is_open());
+
+  const redirect::lookup_request second = request_at(now);
+  const std::vector<uint8_t> second_answer = answer_for(second, 0x42, ip(10, 4, 2, 2), 1500);
+  ASSERT_EQ(redirect::write_cache(0, second, second_answer.data(), second_answer.size()), 0);
+  std::vector<uint8_t> old_bytes((std::istreambuf_iterator<char>(before)),
+                                 std::istreambuf_iterator<char>());
+  EXPECT_EQ(old_bytes, cache_file(first, first_answer));
+  std::ifstream after(cache_path(0), std::ios::binary);
+  std::vector<uint8_t> new_bytes((std::istreambuf_iterator<char>(after)),
+                                 std::istreambuf_iterator<char>());
+  EXPECT_EQ(new_bytes, cache_file(second, second_answer));
+
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder_.path() + "/Ostrel"))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"network_0_" + std::string(core::process.host_image_tag)});
+
+  // A file that cannot take the new answer's place keeps its place, and the
+  // temporary file goes.
+  std::filesystem::remove(cache_path(0));
+  std::filesystem::create_directories(cache_path(0) + "/occupied");
+  EXPECT_EQ(redirect::write_cache(0, second, second_answer.data(), second_answer.size()), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path() + "/Ostrel"),
+                          std::filesystem::directory_iterator()),
+            1);
+  std::filesystem::remove_all(cache_path(0));
+}
+
 TEST_F(LookupCache, FileZeroReplacesWhatFileOneBrought) {
   // Start-up offers file 1, then file 0; each install empties the table first.
   const redirect::lookup_request request = request_at(now - 60);
@@ -176,6 +213,38 @@ TEST_F(LookupCache, FileZeroReplacesWhatFileOneBrought) {
   ASSERT_EQ(redirect::load_cache(0, 43200), 0);
   EXPECT_TRUE(installed(0x30, ip(10, 3, 0, 1)));
   EXPECT_FALSE(installed(0x31, ip(10, 3, 1, 1)));
+}
+
+TEST_F(LookupCache, StartUpOffersFileOneThenFileZeroEachWithItsAge) {
+  // Thirteen hours old: file 1 (a day) is taken, file 0 (twelve hours) is not.
+  const redirect::lookup_request old = request_at(now - 13 * 3600);
+  write_file(1, cache_file(old, answer_for(old, 0x31, ip(10, 3, 1, 1))));
+  write_file(0, cache_file(old, answer_for(old, 0x30, ip(10, 3, 0, 1))));
+  ASSERT_EQ(library::network_state_init(), 0);
+  EXPECT_TRUE(installed(0x31, ip(10, 3, 1, 1)));
+  EXPECT_FALSE(installed(0x30, ip(10, 3, 0, 1)));
+
+  // A fresh file 0 comes second and replaces what file 1 brought.
+  const redirect::lookup_request fresh = request_at(now - 60);
+  write_file(0, cache_file(fresh, answer_for(fresh, 0x30, ip(10, 3, 0, 1))));
+  ASSERT_EQ(library::network_state_init(), 0);
+  EXPECT_TRUE(installed(0x30, ip(10, 3, 0, 1)));
+  EXPECT_FALSE(installed(0x31, ip(10, 3, 1, 1)));
+}
+
+TEST_F(LookupCache, NoTableMeansNothingInstalled) {
+  // After unload (or a failed allocation) a valid answer has nowhere to go:
+  // that is a failure, not a success, so nobody stores it as the last good one.
+  const redirect::lookup_request request = request_at(now - 60);
+  write_file(0, cache_file(request, answer_for(request, 0x30, ip(10, 3, 0, 1))));
+  redirect::address_table_release();
+  EXPECT_EQ(redirect_test::install_payload(
+                service::payload_from_table({{0x1234, {ip(10, 9, 9, 9)}}}).bytes()),
+            1);
+  EXPECT_EQ(redirect::load_cache(0, 43200), 1);
+  ASSERT_EQ(redirect::address_table_allocate(), 0);
+  EXPECT_EQ(redirect::load_cache(0, 43200), 0);
+  EXPECT_TRUE(installed(0x30, ip(10, 3, 0, 1)));
 }
 
 }  // namespace

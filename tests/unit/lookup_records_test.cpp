@@ -314,3 +314,32 @@ TEST(LookupPayloadFromTable, LeavesOutWhatWouldNotFit) {
   EXPECT_EQ(redirect::parse_lookup_payload(payload.data(), payload.size(), table), 0);
   EXPECT_EQ(stored(table).size(), p.record_count);
 }
+
+// Every entry the service drops is counted, and none that would stop a
+// client's reading (0.0.0.0 first) goes out.
+TEST(LookupPayloadFromTable, CountsEveryEntryLeftOut) {
+  std::vector<std::pair<uint32_t, std::vector<uint32_t>>> table;
+  table.push_back({1, {}});                       // no address
+  table.push_back({2, {0, 0x0B00000Au}});         // 0.0.0.0 first
+  for (uint32_t r = 0; r < 17; ++r) {             // 255 addresses, fifteen a record
+    std::vector<uint32_t> fifteen;
+    for (uint32_t i = 0; i < 15; ++i) fifteen.push_back(0x0A000000u + ((r * 15 + i) << 8));
+    table.push_back({100 + r, fifteen});
+  }
+  table.push_back({400, {0x0C00000Au}});          // would be address number 256
+  table.push_back({401, {0x0A000000u}});          // listed already: fits
+  size_t left = 0;
+  const auto p = service::payload_from_table(table, &left);
+  EXPECT_EQ(left, 3u);
+  EXPECT_EQ(p.record_count, 18u);
+  EXPECT_EQ(p.addresses.size(), 256u - 1);
+
+  std::vector<uint8_t> area(redirect::address_table_size);
+  redirect::table_view t{area.data(), area.size(), 0};
+  const auto payload = p.bytes();
+  EXPECT_EQ(redirect::parse_lookup_payload(payload.data(), payload.size(), t), 0);
+  redirect::table_entry e{};
+  EXPECT_EQ(redirect::table_find(t.area, t.end, 401, &e), 0) << "names after the drops still arrive";
+  EXPECT_EQ(redirect::table_find(t.area, t.end, 2, &e), 1);
+  EXPECT_EQ(redirect::table_find(t.area, t.end, 400, &e), 1);
+}

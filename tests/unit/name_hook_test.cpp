@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/spacing.h"
 #include "redirect/host_entry.h"
 #include "redirect/host_rewrite.h"
 #include "redirect/name_hook.h"
@@ -38,7 +39,7 @@ class NameHook : public redirect_test::redirect_fixture {
     platform::test::set_real_gethostbyname(fake_real);
     // No exchange in these tests: the last refresh is "now".
     platform::test::set_clock(1800000000);
-    redirect::last_refresh_time = 1800000000;
+    redirect::last_refresh_time = spacing::stamp(platform::monotonic_ms());
   }
   // The names that reached the real resolver since the last call.
   std::vector<std::string> taken() {
@@ -199,7 +200,7 @@ TEST_F(NameHook, LauncherVerdictZeroSendsEverythingStraightThrough) {
 
   // A dedicated server does not ask the launcher.
   core::process.operating_mode = core::mode_server;
-  redirect::last_refresh_time = 1800000000;
+  redirect::last_refresh_time = spacing::stamp(platform::monotonic_ms());
   EXPECT_EQ(answered_address(redirect::name_hook("master.legacy.test")), "10.0.0.1");
   platform::test::registry_set_dword(registry_root::current_user, "client_opmode", 2);
   core::process.operating_mode = core::mode_client;

@@ -18,6 +18,7 @@
 #include "redirect/address_table.h"
 #include "redirect/answer_blocks.h"
 #include "redirect/lookup_answer.h"
+#include "redirect/lookup_protocol.h"
 #include "redirect/lookup_refresh.h"
 #include "redirect/redirection_table.h"
 #include "service/lookup_messages.h"
@@ -69,10 +70,13 @@ class redirect_fixture : public ::testing::Test {
     ASSERT_EQ(redirect::address_table_allocate(), 0);
     redirect::answer_slot_allocate();
     redirect::last_refresh_time = 0;
-    redirect::lookup_service_port = redirect::lookup_port;
   }
   void TearDown() override {
     release_thread_answer_block();
+    platform::test::map_send_port(redirect::lookup_port, 0);
+    platform::test::set_wait_hook(nullptr);
+    platform::test::set_resolved_addresses({});
+    platform::test::use_running_monotonic();
     platform::test::set_real_gethostbyname(nullptr);
     platform::test::use_real_clock();
     platform::test::registry_reset();

@@ -149,10 +149,22 @@ TEST_F(Startup, SecondAttachChangesNothing) {
   EXPECT_EQ(sockets::receive_dispatch, &sockets::client_receive_filter);
 }
 
+TEST_F(Startup, DetachOnProcessExitTouchesNothing) {
+  // The other threads of an ending process were stopped wherever they were,
+  // maybe inside a lock: the detach neither frees nor locks anything.
+  install("w32ded/server.exe");
+  library::library_attach();
+  EXPECT_EQ(library::library_process_detach(true), 0);
+  EXPECT_NE(core::service, nullptr);
+  EXPECT_NE(snapshot::snapshot_lock, nullptr);
+  EXPECT_TRUE(redirect::address_table_allocated());
+  EXPECT_TRUE(redirect::answer_slot.valid);
+}
+
 TEST_F(Startup, DetachReleasesWhatItOwns) {
   install("w32ded/server.exe");
   library::library_attach();
-  library::library_detach();
+  library::library_process_detach(false);
   EXPECT_EQ(core::service, nullptr);
   EXPECT_EQ(snapshot::snapshot_lock, nullptr);
   EXPECT_FALSE(redirect::address_table_allocated());

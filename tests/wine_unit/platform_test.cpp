@@ -156,4 +156,11 @@ TEST(Win32Platform, RealSocketFunctionsAreTheImportedOnes) {
             reinterpret_cast<void*>(&::sendto));
 }
 
+TEST(Win32Platform, AddressTextIsReadByWinsock) {
+  // The settings take WS2_32's reading of odd text, blank and bare "0x" included.
+  for (const char* t : {"1.2.3.4", "0x7f.1", " ", "0x", "", "1.2.3.256", "10.1", "1.2.3.4 x"})
+    EXPECT_EQ(platform::ipv4_from_text(t), inet_addr(t)) << '"' << t << '"';
+  EXPECT_EQ(platform::ipv4_from_text("1.2.3.4"), htonl(0x01020304));
+}
+
 }  // namespace

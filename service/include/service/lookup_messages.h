@@ -55,8 +55,9 @@ bool open_lookup_answer(const uint32_t chain[4], const uint8_t id[8], uint32_t t
 inline constexpr size_t lookup_payload_max_size = 1970;
 
 // One type 0x00 record for each key (at most 15 addresses each), in order.
-// Entries that would overflow a one-byte count (255 records or addresses) or
-// the largest payload are left out; *left_out, when given, says how many.
+// Entries without an address, with 0.0.0.0 first, or that would overflow a
+// one-byte count (255 records or addresses) or the largest payload are left
+// out; *left_out, when given, says how many.
 lookup_payload payload_from_table(
     const std::vector<std::pair<uint32_t, std::vector<uint32_t>>>& table,
     size_t* left_out = nullptr);

@@ -11,6 +11,14 @@ namespace {
 std::atomic<int> fake_clock{0};
 std::atomic<uint32_t> fake_seconds{0};
 std::atomic<uint64_t> monotonic_offset{0};
+std::atomic<int> monotonic_held{0};
+std::atomic<uint64_t> held_at{0};
+
+uint64_t running_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
 }  // namespace
 
 uint32_t now_seconds() {
@@ -19,10 +27,7 @@ uint32_t now_seconds() {
 }
 
 uint64_t monotonic_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u +
-         monotonic_offset.load();
+  return (monotonic_held.load() ? held_at.load() : running_ms()) + monotonic_offset.load();
 }
 
 void sleep_ms(uint32_t ms) { ::usleep(static_cast<useconds_t>(ms) * 1000u); }
@@ -43,6 +48,12 @@ void set_clock(uint32_t seconds) {
 void advance_clock(uint32_t seconds) { fake_seconds += seconds; }
 void use_real_clock() { fake_clock = 0; }
 void advance_monotonic(uint64_t ms) { monotonic_offset += ms; }
+void hold_monotonic() {
+  held_at = running_ms();
+  monotonic_held = 1;
+}
+// The clock then shows the time that passed while held as well: never backwards.
+void use_running_monotonic() { monotonic_held = 0; }
 }  // namespace test
 
 }  // namespace platform

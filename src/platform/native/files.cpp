@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -48,6 +49,12 @@ int appdata_folder(char* out, size_t size) {
 }
 
 void create_folder(const char* path) { ::mkdir(native_path(path).c_str(), 0700); }
+
+int replace_file(const char* from, const char* to) {
+  return std::rename(native_path(from).c_str(), native_path(to).c_str()) == 0 ? 0 : 1;
+}
+
+void remove_file(const char* path) { std::remove(native_path(path).c_str()); }
 
 namespace test {
 void set_appdata_folder(const char* path) {

@@ -9,10 +9,26 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 
 #include "platform/native/test_controls.h"
 
 namespace platform {
+namespace {
+constexpr int port_map_size = 8;
+std::mutex controls_guard;
+uint16_t mapped_from[port_map_size] = {};
+uint16_t mapped_to[port_map_size] = {};
+std::function<void()> wait_hook;
+std::vector<uint32_t> resolved_addresses;
+
+uint16_t mapped_port(uint16_t port) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  for (int i = 0; i < port_map_size; ++i)
+    if (mapped_from[i] == port && mapped_to[i] != 0) return mapped_to[i];
+  return port;
+}
+}  // namespace
 
 socket_handle udp_open() {
   int s = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -27,7 +43,7 @@ int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t addre
                 uint16_t port) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(port);
+  to.sin_port = htons(mapped_port(port));
   to.sin_addr.s_addr = address;
   ssize_t n = ::sendto(static_cast<int>(s), data, length, 0, reinterpret_cast<sockaddr*>(&to),
                        sizeof to);
@@ -35,6 +51,12 @@ int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t addre
 }
 
 int wait_readable(socket_handle s, uint32_t timeout_ms) {
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> hold(controls_guard);
+    hook = wait_hook;
+  }
+  if (hook) hook();
   pollfd p{static_cast<int>(s), POLLIN, 0};
   int n = ::poll(&p, 1, static_cast<int>(timeout_ms));
   if (n < 0) return -1;
@@ -61,6 +83,15 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
 }
 
 int resolve_ipv4(const char* host, uint32_t* out, int max) {
+  {
+    std::lock_guard<std::mutex> hold(controls_guard);
+    if (!resolved_addresses.empty()) {
+      int count = 0;
+      for (uint32_t a : resolved_addresses)
+        if (count < max) out[count++] = a;
+      return count;
+    }
+  }
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;
@@ -117,7 +148,32 @@ void* routed_gethostbyname(const char* name) {
 
 gethostbyname_fn real_gethostbyname_function() { return routed_gethostbyname; }
 
+uint32_t ipv4_from_text(const char* text) { return ::inet_addr(text); }
+
 namespace test {
+void set_wait_hook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  wait_hook = std::move(hook);
+}
+void set_resolved_addresses(const std::vector<uint32_t>& addresses) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  resolved_addresses = addresses;
+}
+void map_send_port(uint16_t from, uint16_t to) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  int free_slot = -1;
+  for (int i = 0; i < port_map_size; ++i) {
+    if (mapped_from[i] == from) {
+      mapped_to[i] = to;
+      return;
+    }
+    if (free_slot < 0 && mapped_to[i] == 0) free_slot = i;
+  }
+  if (free_slot >= 0 && to != 0) {
+    mapped_from[free_slot] = from;
+    mapped_to[free_slot] = to;
+  }
+}
 void set_real_recvfrom(recvfrom_fn fn) { recv_override = fn; }
 void set_real_sendto(sendto_fn fn) { send_override = fn; }
 void set_real_gethostbyname(gethostbyname_fn fn) { gethostbyname_override = fn; }

@@ -3,7 +3,9 @@
 // registry, application-data folder, other processes, the real socket calls).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/net.h"
 #include "platform/platform.h"
@@ -17,6 +19,20 @@ void use_real_clock();
 // Moves the monotonic clock forward (it never goes back), as a stalled thread
 // would see it.
 void advance_monotonic(uint64_t ms);
+// Stops the monotonic clock where it is: from then on only advance_monotonic
+// moves it.  use_running_monotonic lets it run again from there on.
+void hold_monotonic();
+void use_running_monotonic();
+// Runs hook at the start of every wait_readable, on the waiting thread (an
+// empty function removes it): lets a test act in the middle of an exchange.
+void set_wait_hook(std::function<void()> hook);
+// Datagrams that the library sends to port `from` go to port `to` instead
+// (to 0 removes the mapping), so tests meet the library's fixed service ports
+// on ports of their own.
+void map_send_port(uint16_t from, uint16_t to);
+// resolve_ipv4 answers every name with these addresses (network order); an
+// empty list hands names to the machine's resolver again.
+void set_resolved_addresses(const std::vector<uint32_t>& addresses);
 
 // nullptr makes executable_path fail.
 void set_executable_path(const char* path);

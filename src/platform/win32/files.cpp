@@ -1,4 +1,5 @@
-// Windows files and folders: the roaming application-data folder and folder creation.
+// Windows files and folders: the roaming application-data folder, folder
+// creation, and the rename that replaces a file in one step.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -22,5 +23,11 @@ int appdata_folder(char* out, size_t size) {
 }
 
 void create_folder(const char* path) { CreateDirectoryA(path, nullptr); }
+
+int replace_file(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : 1;
+}
+
+void remove_file(const char* path) { DeleteFileA(path); }
 
 }  // namespace platform

@@ -72,6 +72,8 @@ int resolve_ipv4(const char* host, uint32_t* out, int max) {
   return count;
 }
 
+uint32_t ipv4_from_text(const char* text) { return inet_addr(text); }
+
 recvfrom_fn real_recvfrom_function() { return reinterpret_cast<recvfrom_fn>(&::recvfrom); }
 sendto_fn real_sendto_function() { return reinterpret_cast<sendto_fn>(&::sendto); }
 
