@@ -76,7 +76,8 @@ bool replace_file(const std::string& path, const std::vector<uint8_t>& data, std
   auto permissions = std::filesystem::status(path, ec).permissions();
   if (!ec) std::filesystem::permissions(temporary, permissions, ec);
   if (!rename_over(temporary, path)) {
-    error = reason(path, "cannot replace");
+    error = reason(path, errno == EACCES ? "cannot replace (is the game running, or the folder read-only?)"
+                                         : "cannot replace");
     std::remove(temporary.c_str());
     return false;
   }

@@ -3,7 +3,9 @@
 // overwritten, and the executable is replaced in one rename.
 #include "patch_exe.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "file_io.h"
@@ -93,7 +95,8 @@ int restore(const patch_exe_options& o, const std::vector<uint8_t>& current) {
     return refuse(o.file + ": differs from what patch-exe made of " + backup +
                   " (updated since?); nothing restored");
   if (!rename_over(backup, o.file))
-    return refuse(o.file + ": cannot put " + backup + " back in its place");
+    return refuse(o.file + ": cannot put " + backup + " back in its place (" + std::strerror(errno) +
+                  "; is the game running?)");
   if (o.json)
     std::printf("%s\n", json_object().text("file", o.file).text("state", "restored")
                             .text("backup", backup).str().c_str());
