@@ -35,7 +35,8 @@ function(ostrel_read_deploy file header)
 
   set(required retired_suffix replacement_suffix retired_stats_web_host retired_stats_host
       retired_push_host replacement_push_host ranking_host_official ranking_host_fmrcoop
-      ranking_host_fmrcq lookup_host lookup_chain)
+      ranking_host_fmrcq lookup_host lookup_chain retired_snapshot_host identity_start_byte
+      tsdata_mask_a tsdata_mask_b session_request_start_byte session_reply_start_byte)
   foreach(k IN LISTS required)
     if(NOT DEFINED val_${k} OR val_${k} STREQUAL "")
       message(FATAL_ERROR "${file}: '${k}' is missing")
@@ -64,7 +65,8 @@ function(ostrel_read_deploy file header)
     endif()
   endforeach()
 
-  foreach(k replacement_push_host ranking_host_official ranking_host_fmrcoop ranking_host_fmrcq lookup_host)
+  foreach(k replacement_push_host ranking_host_official ranking_host_fmrcoop ranking_host_fmrcq lookup_host
+          retired_snapshot_host)
     string(LENGTH "${val_${k}}" len)
     if(len GREATER 63 OR NOT val_${k} MATCHES "^[A-Za-z0-9.-]+$")
       message(FATAL_ERROR "${file}: ${k} must be a host name of at most 63 characters")
@@ -88,6 +90,30 @@ function(ostrel_read_deploy file header)
     list(JOIN c_words ", " c_${k})
   endforeach()
 
+  # Cipher starting bytes: one byte each, written in decimal or 0x hex.
+  foreach(k identity_start_byte session_request_start_byte session_reply_start_byte)
+    set(v "${val_${k}}")
+    string(LENGTH "${v}" vlen)
+    if(NOT v MATCHES "^(0x[0-9a-fA-F]+|[0-9]+)$" OR vlen GREATER 4)
+      message(FATAL_ERROR "${file}: ${k} '${v}' is not a byte (0 to 255)")
+    endif()
+    math(EXPR n_${k} "${v}" OUTPUT_FORMAT DECIMAL)
+    if(n_${k} GREATER 255)
+      message(FATAL_ERROR "${file}: ${k} '${v}' is not a byte (0 to 255)")
+    endif()
+  endforeach()
+  # A reply enciphered like a request would let a reflected request pass for
+  # an answer: the two bytes must differ.
+  if(n_session_request_start_byte EQUAL n_session_reply_start_byte)
+    message(FATAL_ERROR "${file}: session_request_start_byte and session_reply_start_byte must differ")
+  endif()
+  foreach(k tsdata_mask_a tsdata_mask_b)
+    string(LENGTH "${val_${k}}" wlen)
+    if(NOT val_${k} MATCHES "^0x[0-9a-fA-F]+$" OR wlen GREATER 10)
+      message(FATAL_ERROR "${file}: ${k}: '${val_${k}}' is not a 32-bit hex word")
+    endif()
+  endforeach()
+
   file(WRITE "${header}.tmp"
 "// Generated from ${file} by cmake/deploy.cmake; do not edit.
 #pragma once
@@ -104,6 +130,12 @@ inline constexpr const char ranking_host_fmrcoop[] = \"${val_ranking_host_fmrcoo
 inline constexpr const char ranking_host_fmrcq[] = \"${val_ranking_host_fmrcq}\";
 inline constexpr const char lookup_host[] = \"${val_lookup_host}\";
 inline constexpr uint32_t lookup_chain[4] = {${c_lookup_chain}};
+inline constexpr const char retired_snapshot_host[] = \"${val_retired_snapshot_host}\";
+inline constexpr uint8_t identity_start_byte = ${n_identity_start_byte};
+inline constexpr uint32_t tsdata_mask_a = ${val_tsdata_mask_a}u;
+inline constexpr uint32_t tsdata_mask_b = ${val_tsdata_mask_b}u;
+inline constexpr uint8_t session_request_start_byte = ${n_session_request_start_byte};
+inline constexpr uint8_t session_reply_start_byte = ${n_session_reply_start_byte};
 }  // namespace deploy
 ")
   file(COPY_FILE "${header}.tmp" "${header}" ONLY_IF_DIFFERENT)

@@ -17,6 +17,8 @@
 #include "service/deploy_file.h"
 #include "service/log_collector.h"
 #include "service/lookup_service.h"
+#include "service/session_responder.h"
+#include "service/stats_http_server.h"
 
 namespace {
 
@@ -76,7 +78,8 @@ int run_lookup(int argc, char** argv) {
   }
   std::vector<std::pair<std::string, uint32_t>> table;
   for (const char* key : {"retired_stats_web_host", "retired_stats_host", "retired_push_host",
-                          "ranking_host_official", "ranking_host_fmrcoop", "ranking_host_fmrcq"})
+                          "ranking_host_official", "ranking_host_fmrcoop", "ranking_host_fmrcq",
+                          "retired_snapshot_host"})
     if (!values.get(key).empty()) table.emplace_back(values.get(key), htonl(INADDR_LOOPBACK));
   long port = 29960;
   for (int i = 1; i < argc; ++i) {
@@ -126,6 +129,101 @@ int run_lookup(int argc, char** argv) {
   return 0;
 }
 
+std::string address_text(uint32_t address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+// Printable form of snapshot data: bytes outside 0x20..0x7E escaped, cut at 200.
+std::string data_text(const std::vector<uint8_t>& data) {
+  std::string out;
+  for (size_t i = 0; i < data.size() && i < 200; ++i) {
+    const uint8_t c = data[i];
+    if (c >= 0x20 && c <= 0x7E && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char esc[5];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      out += esc;
+    }
+  }
+  if (data.size() > 200) out += "...";
+  return out;
+}
+
+// stats <deploy.conf> [--provider ID]... [--flags N] [--http-port N]
+// [--session-port N]: the statistics web server (snapshot uploads) and the
+// session responder on 127.0.0.1, printing every snapshot and exchange they
+// accepted.
+int run_stats(int argc, char** argv) {
+  if (argc < 1) return 2;
+  service::deploy_values values;
+  service::stats_keys keys;
+  std::string error;
+  if (!service::read_deploy_file(argv[0], values, error) ||
+      !service::stats_keys_from(values, keys, error)) {
+    std::fprintf(stderr, "ostrel-service: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<std::string> providers;
+  unsigned long flags = 0;
+  long http_port = service::stats_http_port, session_port = service::session_responder_port;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return 2;
+    if (arg == "--provider") providers.push_back(argv[++i]);
+    else if (arg == "--flags") flags = std::strtoul(argv[++i], nullptr, 0);
+    else if (arg == "--http-port") http_port = std::strtol(argv[++i], nullptr, 10);
+    else if (arg == "--session-port") session_port = std::strtol(argv[++i], nullptr, 10);
+    else return 2;
+  }
+  if (http_port <= 0 || http_port > 65535 || session_port <= 0 || session_port > 65535) return 2;
+  if (providers.empty()) providers.push_back("");
+
+  service::stats_http_server web(keys, static_cast<uint16_t>(http_port));
+  service::session_responder session(keys, static_cast<uint16_t>(session_port));
+  for (const std::string& p : providers) {
+    web.add_provider(p);
+    session.add_provider(p);
+  }
+  session.set_flags(static_cast<uint32_t>(flags));
+  web.on_snapshot([](const service::snapshot_seen& s) {
+    std::printf("snapshot from %s provider '%s': time %u game port %u query port %u server %s "
+                "interface %s; tsdata midpoint %u service time %u start %u header time %u; "
+                "%zu data bytes: %s\n",
+                address_text(s.from_address).c_str(), s.provider_id.c_str(), s.time, s.game_port,
+                s.query_port, address_text(s.server_address).c_str(),
+                address_text(s.interface_address).c_str(), s.exchange_midpoint, s.service_time,
+                s.start_time, s.header_time, s.data.size(), data_text(s.data).c_str());
+    std::fflush(stdout);
+  });
+  session.on_request([](const service::session_request_seen& r, bool ok) {
+    if (!ok) {
+      std::printf("session request from %s:%u: no known provider signed it, ignored\n",
+                  address_text(r.from_address).c_str(), r.from_port);
+    } else {
+      std::printf("session exchange with %s:%u provider '%s': time %u game port %u query port %u "
+                  "server %s interface %s flags 0x%X start %u process %u\n",
+                  address_text(r.from_address).c_str(), r.from_port, r.provider_id.c_str(), r.time,
+                  r.game_port, r.query_port, address_text(r.server_address).c_str(),
+                  address_text(r.interface_address).c_str(), r.session_flags, r.start_time,
+                  r.process_id);
+    }
+    std::fflush(stdout);
+  });
+  if (!web.start(&error) || !session.start(&error)) {
+    std::fprintf(stderr, "ostrel-service: stats: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "statistics web server on 127.0.0.1:%ld, session responder on "
+               "127.0.0.1:%ld; Ctrl-C ends them\n", http_port, session_port);
+  wait_for_interrupt();
+  web.stop();
+  session.stop();
+  return 0;
+}
+
 struct mode {
   const char* name;
   const char* usage;
@@ -136,6 +234,8 @@ const mode modes[] = {
     {"deploy", "deploy <deploy.conf>", run_deploy},
     {"log-collector", "log-collector [port] [address]", run_log_collector},
     {"lookup", "lookup <deploy.conf> [--port N] [--map name=a.b.c.d]...", run_lookup},
+    {"stats", "stats <deploy.conf> [--provider ID]... [--flags N] [--http-port N] [--session-port N]",
+     run_stats},
 };
 
 int usage() {

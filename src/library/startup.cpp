@@ -93,6 +93,11 @@ int library_process_detach(bool process_ending) {
 }
 
 int library_detach() {
+#ifndef _WIN32
+  // Native builds (tests) reuse one process: the worker must not outlive the
+  // state it reads.  The DLL leaves it running, as the host process ends.
+  snapshot::worker_stop();
+#endif
   redirect::address_table_release();
   redirect::answer_slot_release();
   delete core::service;

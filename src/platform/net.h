@@ -21,6 +21,20 @@ int wait_readable(socket_handle s, uint32_t timeout_ms);
 // Returns the datagram's length or -1.
 int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* address,
                      uint16_t* port, int* ipv4);
+
+// Stream client helpers (the snapshot upload).  A stream socket carries a send
+// time-out of stream_send_timeout_ms, so a peer that stops reading cannot hold
+// a sender for ever.
+inline constexpr uint32_t stream_send_timeout_ms = 10000;
+socket_handle tcp_open();
+// address in network byte order, port in host order.  0 when connected,
+// otherwise the platform's error code (never 0).
+int tcp_connect(socket_handle s, uint32_t address, uint16_t port);
+// Bytes sent (at most length) or -1.
+int tcp_send(socket_handle s, const void* data, size_t length);
+// Bytes received, 0 when the peer closed the connection, -1 on error.
+int tcp_receive(socket_handle s, void* buffer, size_t size);
+
 // Resolves a host name to at most max IPv4 addresses (network order), in the
 // order the resolver returns them.  Returns how many were found.
 int resolve_ipv4(const char* host, uint32_t* out, int max);

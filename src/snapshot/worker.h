@@ -1,11 +1,42 @@
-// The snapshot worker of a dedicated server and the lock of its queue.
+// The snapshot worker of a dedicated server, the library's one thread: it
+// drains the snapshot queue through the HTTP transport and runs the session
+// exchange once a minute.
 #pragma once
-#include "platform/platform.h"
+#include <cstdint>
+
+#include "platform/net.h"
+#include "snapshot/snapshot_queue.h"
 
 namespace snapshot {
 
-extern platform::lock* snapshot_lock;
-// Starts the worker thread; 0 when it runs.
+inline constexpr uint64_t exchange_interval_s = 60;
+inline constexpr uint32_t retry_after_failure_s = 10;
+inline constexpr uint32_t retry_after_success_s = 1;
+inline constexpr uint32_t worker_sleep_ms = 1000;
+
+// Private to the worker thread.  Times are whole seconds of the monotonic
+// clock, so that a change of the date neither stalls nor hurries the worker.
+struct worker_state {
+  platform::socket_handle session_socket = platform::invalid_socket;
+  bool exchanged = false;  // an exchange has run
+  uint64_t last_exchange = 0;
+  bool attempted = false;  // an upload has been attempted
+  uint64_t last_attempt = 0;
+  uint32_t retry_interval = retry_after_failure_s;
+};
+
+// One pass of the loop without its sleep, at now (whole seconds of the
+// monotonic clock): the session exchange when due, then one upload attempt
+// when due and something is queued.
+void worker_pass(worker_state& state, uint64_t now);
+
+// Starts the worker thread (once); 0 when it runs.
 int worker_start();
+
+#ifndef _WIN32
+// Native builds only (tests, benchmarks): ends the worker after its current
+// pass and waits until it has left.  The DLL never stops its worker.
+void worker_stop();
+#endif
 
 }  // namespace snapshot

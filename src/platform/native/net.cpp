@@ -4,10 +4,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -80,6 +82,35 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
     *port = ntohs(in->sin_port);
   }
   return static_cast<int>(n);
+}
+
+socket_handle tcp_open() {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return invalid_socket;
+  timeval tv{};
+  tv.tv_sec = stream_send_timeout_ms / 1000;
+  tv.tv_usec = (stream_send_timeout_ms % 1000) * 1000;
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  return static_cast<socket_handle>(s);
+}
+
+int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = address;
+  if (::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return 0;
+  return errno ? errno : -1;
+}
+
+int tcp_send(socket_handle s, const void* data, size_t length) {
+  ssize_t n = ::send(static_cast<int>(s), data, length, MSG_NOSIGNAL);
+  return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int tcp_receive(socket_handle s, void* buffer, size_t size) {
+  ssize_t n = ::recv(static_cast<int>(s), buffer, size, 0);
+  return n < 0 ? -1 : static_cast<int>(n);
 }
 
 int resolve_ipv4(const char* host, uint32_t* out, int max) {

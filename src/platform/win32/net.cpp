@@ -58,6 +58,35 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
   return n;
 }
 
+socket_handle tcp_open() {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return invalid_socket;
+  DWORD timeout = stream_send_timeout_ms;
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  return static_cast<socket_handle>(s);
+}
+
+int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = address;
+  if (connect(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
+    return 0;
+  const int error = WSAGetLastError();
+  return error ? error : -1;
+}
+
+int tcp_send(socket_handle s, const void* data, size_t length) {
+  int n = send(static_cast<SOCKET>(s), static_cast<const char*>(data), static_cast<int>(length), 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
+int tcp_receive(socket_handle s, void* buffer, size_t size) {
+  int n = recv(static_cast<SOCKET>(s), static_cast<char*>(buffer), static_cast<int>(size), 0);
+  return n == SOCKET_ERROR ? -1 : n;
+}
+
 int resolve_ipv4(const char* host, uint32_t* out, int max) {
   addrinfo hints{};
   hints.ai_family = AF_INET;

@@ -1,0 +1,157 @@
+// The snapshot queue's rules as a table of submissions, and the provider ID
+// file's rules as a table of folders.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "snapshot/provider_id.h"
+#include "snapshot/snapshot_queue.h"
+#include "snapshot_fixture.h"
+
+namespace {
+
+class SnapshotQueue : public snapshot_test::snapshot_fixture {
+ protected:
+  // A record with a real buffer, as build_snapshot leaves it.
+  static snapshot::snapshot_record record(uint32_t sequence, uint32_t body_length = 64) {
+    snapshot::snapshot_record r;
+    r.buffer = new uint8_t[body_length + 1];
+    r.body_length = body_length;
+    r.sequence = sequence;
+    return r;
+  }
+  static std::vector<uint32_t> drain() {
+    std::vector<uint32_t> order;
+    snapshot::snapshot_record r;
+    while (snapshot::dequeue(&r) == 0) {
+      order.push_back(r.sequence);
+      snapshot::release_snapshot(r);
+    }
+    return order;
+  }
+};
+
+TEST_F(SnapshotQueue, OrderEvictionAndRefusal) {
+  const struct {
+    const char* what;
+    std::vector<uint32_t> submitted;
+    std::vector<int> results;
+    std::vector<uint32_t> drained;
+    int dropped_lines;
+  } cases[] = {
+      {"oldest first whatever the order of arrival", {5, 2, 9}, {0, 0, 0}, {2, 5, 9}, 0},
+      {"eleven: the first is dropped and logged",
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       {2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+       1},
+      {"full: a record older than every queued one is refused",
+       {11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 10},
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+       {11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+       0},
+      {"full: a record newer than the oldest takes its place",
+       {11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 12},
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       {12, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+       1},
+      {"a requeued record keeps its place before later ones", {7, 8, 3}, {0, 0, 0}, {3, 7, 8}, 0},
+      {"sequence 0 is never taken", {0}, {1}, {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    core::log_reset();
+    std::filesystem::remove_all("logs/ostrel");
+    std::filesystem::create_directories("logs/ostrel");
+    for (size_t i = 0; i < c.submitted.size(); ++i) {
+      snapshot::snapshot_record r = record(c.submitted[i], 64 + static_cast<uint32_t>(i));
+      const int result = snapshot::enqueue(&r);
+      EXPECT_EQ(result, c.results[i]) << "submission " << i;
+      if (result != 0) snapshot::release_snapshot(r);
+    }
+    EXPECT_EQ(drain(), c.drained);
+    EXPECT_EQ(count_of(log_text(), "discarded: queue full"), c.dropped_lines);
+    if (c.dropped_lines) {
+      const std::string line = "SNAPSHOT: snapshot " + std::to_string(c.submitted[0]) +
+                               " (64 bytes) discarded: queue full";
+      EXPECT_NE(log_text().find(line), std::string::npos);
+    }
+  }
+}
+
+TEST_F(SnapshotQueue, RefusalsThatLeaveTheQueueAlone) {
+  EXPECT_EQ(snapshot::enqueue(nullptr), 1);
+  snapshot::snapshot_record no_buffer;
+  no_buffer.body_length = 64;
+  no_buffer.sequence = 1;
+  EXPECT_EQ(snapshot::enqueue(&no_buffer), 1);
+  snapshot::snapshot_record empty_body = record(2, 64);
+  empty_body.body_length = 0;
+  EXPECT_EQ(snapshot::enqueue(&empty_body), 1);
+  snapshot::release_snapshot(empty_body);
+  EXPECT_EQ(snapshot::queue_count(), 0u);
+
+  snapshot::snapshot_record untouched;
+  untouched.sequence = 77;
+  untouched.body_length = 5;
+  EXPECT_EQ(snapshot::dequeue(&untouched), 1);
+  EXPECT_EQ(untouched.sequence, 77u);
+  EXPECT_EQ(untouched.body_length, 5u);
+
+  // Without the lock (client mode) nothing is taken.
+  platform::lock* lock = snapshot::snapshot_lock;
+  snapshot::snapshot_lock = nullptr;
+  snapshot::snapshot_record r = record(3);
+  EXPECT_EQ(snapshot::enqueue(&r), 1);
+  snapshot::release_snapshot(r);
+  snapshot::snapshot_lock = lock;
+}
+
+TEST_F(SnapshotQueue, SequenceWrapsToOneAndTheCounterStaysZero) {
+  snapshot::submission_counter = 0;
+  EXPECT_EQ(snapshot::next_sequence(), 1u);
+  EXPECT_EQ(snapshot::next_sequence(), 2u);
+  snapshot::submission_counter = 0xFFFFFFFFu;
+  EXPECT_EQ(snapshot::next_sequence(), 1u);
+  EXPECT_EQ(snapshot::submission_counter, 0u);
+  snapshot::submission_counter = 0;
+}
+
+class ProviderId : public snapshot_test::snapshot_fixture {};
+
+TEST_F(ProviderId, FirstFileThatOpensWhiteSpaceOutCutTo299) {
+  const std::string first = "python/bf2/ostrel/ostrelProviderID.sec";
+  const std::string second = "python/bf2/ostrel/stats/ostrelProviderID.sec";
+  const std::string third = "python/bf2/stats/ostrelProviderID.sec";
+  const std::string thousand(1000, 'k');
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string expected;
+  } cases[] = {
+      {"no file", {}, ""},
+      {"white space and NULs left out",
+       {{first, std::string(" ab\tc\r\nd e\n\0f ", 15)}},
+       "abcdef"},
+      {"1000 characters give the first 299", {{first, thousand}}, std::string(299, 'k')},
+      {"299 after white space", {{first, " " + std::string(150, 'a') + "\n" + std::string(200, 'b')}},
+       std::string(150, 'a') + std::string(149, 'b')},
+      {"the third path alone", {{third, "third-id\n"}}, "third-id"},
+      {"the second before the third", {{second, "second"}, {third, "third"}}, "second"},
+      {"the first exists but is empty", {{first, ""}, {second, "second"}, {third, "third"}}, ""},
+      {"the first holds only white space", {{first, " \r\n"}, {third, "third"}}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all("python");
+    for (const auto& [path, content] : c.files) working_folder::write(path, content);
+    char out[snapshot::provider_id_size];
+    std::memset(out, 'x', sizeof out);
+    EXPECT_EQ(snapshot::load_provider_id(out), out);
+    EXPECT_EQ(std::string(out), c.expected);
+  }
+  std::filesystem::remove_all("python");
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The snapshot worker's passes on a test clock (whole seconds handed to each
+// pass) against the reference web server and session responder: retry
+// intervals, the order snapshots leave in, the exchange schedule, and the
+// worker thread started and stopped.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/session_responder.h"
+#include "service/stats_http_server.h"
+#include "snapshot/session_exchange.h"
+#include "snapshot/snapshot_body.h"
+#include "snapshot/worker.h"
+#include "snapshot_fixture.h"
+
+namespace {
+
+using web_fault = service::stats_http_server::fault;
+
+class SnapshotWorker : public snapshot_test::snapshot_fixture {
+ protected:
+  void SetUp() override {
+    snapshot_fixture::SetUp();
+    web_.add_provider(snapshot_test::provider);
+    std::string error;
+    ASSERT_TRUE(web_.start(&error)) << error;
+  }
+  void TearDown() override {
+    snapshot::worker_stop();
+    platform::socket_close(state_.session_socket);
+    web_.stop();
+    snapshot_fixture::TearDown();
+  }
+  static void submit(uint32_t sequence) {
+    snapshot::snapshot_record r;
+    r.header_reserve = snapshot::header_reserve_size;
+    r.sequence = sequence;
+    const std::string data = "snap-" + std::to_string(sequence);
+    ASSERT_EQ(snapshot::build_snapshot(r, reinterpret_cast<const uint8_t*>(data.data()),
+                                       data.size(), 1, 2, 3, 4),
+              0);
+    ASSERT_EQ(snapshot::enqueue(&r), 0);
+  }
+  std::vector<std::string> arrived() const {
+    std::vector<std::string> out;
+    for (const auto& s : web_.snapshots()) out.emplace_back(s.data.begin(), s.data.end());
+    return out;
+  }
+
+  service::stats_http_server web_{snapshot_test::keys()};
+  snapshot::worker_state state_;
+};
+
+TEST_F(SnapshotWorker, RetryIntervalsAfterFailureAndSuccess) {
+  const struct {
+    uint64_t now;
+    web_fault server;
+    std::vector<uint32_t> submit_before;
+    size_t arrived;
+    size_t queued;
+  } steps[] = {
+      {1000, web_fault::refuse, {1}, 0, 1},  // fails, goes back into the queue
+      {1009, web_fault::none, {}, 0, 1},     // 10 s not yet passed
+      {1010, web_fault::none, {}, 1, 0},     // sent
+      {1010, web_fault::none, {2, 3}, 1, 2},  // 1 s not yet passed
+      {1011, web_fault::none, {}, 2, 1},
+      {1012, web_fault::none, {}, 3, 0},
+      {1013, web_fault::none, {}, 3, 0},  // nothing queued: the attempt time stays 1012
+      {1013, web_fault::none, {4}, 4, 0},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.now);
+    ASSERT_TRUE(web_.set_fault(step.server));
+    for (uint32_t s : step.submit_before) submit(s);
+    snapshot::worker_pass(state_, step.now);
+    EXPECT_EQ(web_.snapshots().size(), step.arrived);
+    EXPECT_EQ(snapshot::queue_count(), step.queued);
+  }
+  EXPECT_EQ(arrived(), (std::vector<std::string>{"snap-1", "snap-2", "snap-3", "snap-4"}));
+  const std::string log = log_text();
+  EXPECT_EQ(count_of(log, "SNAPSHOT: could not send request - requeued\r\n"), 1);
+  EXPECT_EQ(count_of(log, " bytes sent\r\n"), 4);
+  EXPECT_NE(log.find("+70 bytes sent\r\n"), std::string::npos);  // header + body length
+}
+
+TEST_F(SnapshotWorker, ElevenWhileUnreachableThenOldestFirst) {
+  ASSERT_TRUE(web_.set_fault(web_fault::refuse));
+  for (uint32_t s = 1; s <= 11; ++s) submit(s);
+  EXPECT_NE(log_text().find("SNAPSHOT: snapshot 1 (70 bytes) discarded: queue full"),
+            std::string::npos);
+  snapshot::worker_pass(state_, 500);
+  EXPECT_EQ(snapshot::queue_count(), 10u) << "the failed one is back";
+  ASSERT_TRUE(web_.set_fault(web_fault::none));
+  for (uint64_t now = 510; now < 520; ++now) snapshot::worker_pass(state_, now);
+  std::vector<std::string> expected;
+  for (uint32_t s = 2; s <= 11; ++s) expected.push_back("snap-" + std::to_string(s));
+  EXPECT_EQ(arrived(), expected);
+}
+
+// While the upload fails, ten newer snapshots fill the queue: the one that
+// failed cannot go back and is logged as it is released.
+std::atomic<int> fill_calls{0};
+void* fill_queue_then_fail(const char*) {
+  if (fill_calls++ == 0) {
+    for (uint32_t s = 100; s < 110; ++s) {
+      snapshot::snapshot_record r;
+      r.buffer = new uint8_t[64];
+      r.body_length = 64;
+      r.sequence = s;
+      snapshot::enqueue(&r);
+    }
+  }
+  return nullptr;
+}
+
+TEST_F(SnapshotWorker, SnapshotThatCannotGoBackIsLogged) {
+  snapshot_test::map_stats_host(0);
+  fill_calls = 0;
+  platform::test::set_real_gethostbyname(fill_queue_then_fail);
+  submit(7);
+  snapshot::worker_pass(state_, 100);
+  EXPECT_EQ(snapshot::queue_count(), 10u);
+  const std::string log = log_text();
+  EXPECT_NE(log.find("SNAPSHOT: cannot resolve hostname\r\n"), std::string::npos);
+  EXPECT_NE(log.find("SNAPSHOT: snapshot 7 (70 bytes) discarded: could not send request, "
+                     "queue full of newer snapshots\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.find("requeued"), std::string::npos);
+}
+
+TEST_F(SnapshotWorker, SessionExchangesOnceTheBlockIsFilledThenEveryMinute) {
+  service::session_responder responder(snapshot_test::keys());
+  responder.add_provider(snapshot_test::provider);
+  responder.set_flags(3);
+  ASSERT_TRUE(responder.start());
+  const auto requests_after = [&](uint64_t now) {
+    snapshot::worker_pass(state_, now);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return responder.requests();
+  };
+
+  block_->provider_id[0] = '\0';
+  block_->start_time = 1799990000;
+  EXPECT_EQ(requests_after(100), 0) << "no provider ID";
+  text::copy_bounded(block_->provider_id, sizeof block_->provider_id, snapshot_test::provider);
+  block_->start_time = 0;
+  EXPECT_EQ(requests_after(101), 0) << "no start time";
+  block_->start_time = 1799990000;
+  EXPECT_EQ(requests_after(102), 1);
+  EXPECT_EQ(block_->session_flags, 3u);
+
+  // The next one fails (silence, cut short on the test clock), and the one
+  // after still comes 60 s later.
+  responder.set_fault(service::session_responder::fault::silence);
+  responder.on_request([](const service::session_request_seen&, bool) {
+    platform::test::advance_monotonic(snapshot::session_wait_ms + 500);
+  });
+  EXPECT_EQ(requests_after(161), 1);
+  EXPECT_EQ(requests_after(162), 2);
+  EXPECT_EQ(requests_after(221), 2);
+  EXPECT_EQ(requests_after(222), 3);
+  responder.stop();
+}
+
+TEST_F(SnapshotWorker, ThreadUploadsAndStops) {
+  ASSERT_EQ(snapshot::worker_start(), 0);
+  EXPECT_EQ(snapshot::worker_start(), 0) << "a second start changes nothing";
+  submit(1);
+  EXPECT_TRUE(web_.wait_for_snapshots(1, 5000));
+  snapshot::worker_stop();
+  submit(2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(web_.snapshots().size(), 1u) << "a stopped worker uploads nothing";
+  EXPECT_EQ(snapshot::queue_count(), 1u);
+}
+
+}  // namespace
