@@ -1,6 +1,7 @@
 # Reads a deployment file (key = value lines, "#" comments), checks it against the
 # library's fixed rules and writes a header of constants.  A file that breaks a
 # rule stops the configure step with a message naming the key.
+include(${CMAKE_CURRENT_LIST_DIR}/deploy_ranked.cmake)
 
 function(ostrel_name_key name out)
   string(TOLOWER "${name}" lower)
@@ -138,6 +139,7 @@ inline constexpr uint8_t session_request_start_byte = ${n_session_request_start_
 inline constexpr uint8_t session_reply_start_byte = ${n_session_reply_start_byte};
 }  // namespace deploy
 ")
+  ostrel_deploy_ranked("${file}" "${header}.tmp")
   file(COPY_FILE "${header}.tmp" "${header}" ONLY_IF_DIFFERENT)
   if(NOT CMAKE_SCRIPT_MODE_FILE)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${file}")

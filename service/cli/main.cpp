@@ -19,6 +19,7 @@
 #include "service/lookup_service.h"
 #include "service/session_responder.h"
 #include "service/stats_http_server.h"
+#include "service/master_server.h"
 
 namespace {
 
@@ -224,6 +225,85 @@ int run_stats(int argc, char** argv) {
   return 0;
 }
 
+// master <deploy.conf> [--port N] [--fragment-size N] [--default-port N]
+// [--server a.b.c.d:port[:flags]]...: serves the ranked list of the servers
+// given, signed and enciphered with the deployment's keys, printing each
+// datagram received.
+int run_master(int argc, char** argv) {
+  if (argc < 1) return 2;
+  service::deploy_values values;
+  std::string error;
+  service::ranked_keys keys;
+  if (!service::read_deploy_file(argv[0], values, error) || !service::read_ranked_keys(values, keys)) {
+    std::fprintf(stderr, "ostrel-service: %s\n",
+                 error.empty() ? "no ranked_key_chain, ranked_mac_chain or ranked_feedback" : error.c_str());
+    return 1;
+  }
+  long port = service::master_server_port, fragment = 1400, default_port = 29900;
+  std::vector<service::ranked_server> servers;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (i + 1 >= argc) return 2;
+    if (arg == "--port") {
+      port = std::strtol(argv[++i], nullptr, 10);
+    } else if (arg == "--fragment-size") {
+      fragment = std::strtol(argv[++i], nullptr, 10);
+    } else if (arg == "--default-port") {
+      default_port = std::strtol(argv[++i], nullptr, 10);
+    } else if (arg == "--server") {
+      std::string text = argv[++i];
+      service::ranked_server server;
+      unsigned a, b, c, d, p = 0, flags = 1;
+      char tail = 0;
+      int got = std::sscanf(text.c_str(), "%u.%u.%u.%u:%u:%u%c", &a, &b, &c, &d, &p, &flags, &tail);
+      if (got < 5 || got > 6 || a > 255 || b > 255 || c > 255 || d > 255 || p > 65535 || flags > 63)
+        return 2;
+      const uint8_t bytes[4] = {static_cast<uint8_t>(a), static_cast<uint8_t>(b),
+                                static_cast<uint8_t>(c), static_cast<uint8_t>(d)};
+      std::memcpy(&server.address, bytes, 4);
+      server.port = static_cast<uint16_t>(p);
+      server.flags = static_cast<uint8_t>(flags);
+      servers.push_back(server);
+    } else {
+      return 2;
+    }
+  }
+  if (port <= 0 || port > 65535 || fragment <= 0 || fragment > 1488 || default_port < 0 ||
+      default_port > 65535)
+    return 2;
+  service::master_server master(keys, static_cast<uint16_t>(port));
+  master.set_servers(servers, static_cast<uint16_t>(default_port));
+  master.set_fragment_size(static_cast<size_t>(fragment));
+  if (!master.start()) {
+    std::fprintf(stderr, "ostrel-service: master: cannot bind 127.0.0.1:%ld\n", port);
+    return 1;
+  }
+  std::fprintf(stderr, "master server listening on 127.0.0.1:%u with %zu servers; Ctrl-C ends it\n",
+               master.port(), servers.size());
+  size_t shown = 0;
+  while (!interrupted) {
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    const auto seen = master.received();
+    for (; shown < seen.size(); ++shown) {
+      const auto& d = seen[shown];
+      char from[INET_ADDRSTRLEN] = {};
+      inet_ntop(AF_INET, &d.from_address, from, sizeof from);
+      const char* what = d.what == service::master_datagram::kind::availability ? "availability query"
+                         : d.what == service::master_datagram::kind::list_request
+                             ? (d.digest_ok ? "list request" : "list request with a bad digest")
+                         : d.what == service::master_datagram::kind::acknowledgement ? "acknowledgement"
+                                                                                    : "unknown datagram";
+      std::printf("%s from %s:%u (%zu bytes) session 0x%08X mask 0x%08X\n", what, from, d.from_port,
+                  d.data.size(), d.session, d.mask);
+    }
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  master.stop();
+  return 0;
+}
+
 struct mode {
   const char* name;
   const char* usage;
@@ -236,6 +316,10 @@ const mode modes[] = {
     {"lookup", "lookup <deploy.conf> [--port N] [--map name=a.b.c.d]...", run_lookup},
     {"stats", "stats <deploy.conf> [--provider ID]... [--flags N] [--http-port N] [--session-port N]",
      run_stats},
+    {"master",
+     "master <deploy.conf> [--port N] [--fragment-size N] [--default-port N] "
+     "[--server a.b.c.d:port[:flags]]...",
+     run_master},
 };
 
 int usage() {

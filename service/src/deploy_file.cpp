@@ -36,6 +36,24 @@ bool deploy_values::chain(const std::string& key, uint32_t out[4]) const {
   return true;
 }
 
+bool deploy_values::byte_list(const std::string& key, uint8_t* out, size_t count) const {
+  std::istringstream in(get(key));
+  std::string word;
+  size_t n = 0;
+  while (in >> word) {
+    if (n == count) return false;
+    try {
+      size_t used = 0;
+      unsigned long v = std::stoul(word, &used, 16);
+      if (used != word.size() || v > 0xff) return false;
+      out[n++] = static_cast<uint8_t>(v);
+    } catch (...) {
+      return false;
+    }
+  }
+  return n == count;
+}
+
 bool read_deploy_file(const std::string& path, deploy_values& out, std::string& error) {
   std::ifstream in(path);
   if (!in) {

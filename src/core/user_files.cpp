@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "base/bytes.h"
+#include "core/random.h"
 #include "platform/platform.h"
 
 namespace core {
@@ -58,6 +60,28 @@ int open_user_file(FILE** out, const char* name, const char* mode) {
   char path[user_path_size];
   if (user_file_path(path, name) != 0) return 1;
   return open_as_given(out, path, mode);
+}
+
+int replace_user_file(const char* name, const void* data, size_t size) {
+  char path[user_path_size];
+  char temporary[user_path_size];
+  if (user_file_path(path, name) != 0) return 1;
+  // A name of this writer's own beside the file: another process or thread
+  // writing at the same time has another one.
+  uint8_t salt[4];
+  random_bytes(salt, sizeof salt);
+  if (text::format_bounded(temporary, sizeof temporary, "%s.%lu.%08lx.tmp", path,
+                           static_cast<unsigned long>(platform::process_id()),
+                           static_cast<unsigned long>(bytes::load_u32le(salt))) <= 0)
+    return 1;
+
+  FILE* file = platform::open_file(temporary, "wb");
+  if (!file) return 1;
+  const bool written = std::fwrite(data, 1, size, file) == size;
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed && platform::replace_file(temporary, path) == 0) return 0;
+  platform::remove_file(temporary);
+  return 1;
 }
 
 int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...) {

@@ -17,6 +17,11 @@ int open_user_file(FILE** out, const char* name, const char* mode);
 // The path open_user_file opens for name, into path (user_path_size bytes),
 // the per-user folder created on the way.  0 on success, 1 as there.
 int user_file_path(char* path, const char* name);
+// Replaces name with size bytes of data: written to a temporary file of this
+// writer's own beside it and moved over the file in one step, so that the
+// last good file stays until a whole new one is there, also when several
+// threads or processes write at once.  0 on success.
+int replace_user_file(const char* name, const void* data, size_t size);
 // Formats the name into 100 bytes first; an empty or over-long name opens nothing.
 int open_user_file_fmt(FILE** out, const char* mode, const char* name_format, ...)
     OSTREL_PRINTF(3, 4);

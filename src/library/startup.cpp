@@ -13,6 +13,8 @@
 #include "core/service_state.h"
 #include "core/settings_file.h"
 #include "platform/platform.h"
+#include "ranked/ranked_file.h"
+#include "ranked/ranked_refresh.h"
 #include "ranked/ranked_store.h"
 #include "redirect/address_table.h"
 #include "redirect/answer_blocks.h"
@@ -38,8 +40,8 @@ void read_host_image(const char* path) {
 
 void client_mode_start() {
   if (ranked::arena_allocate() != 0) return;
-  core::read_server_browser_mode(&process.server_browser_mode);
-  ranked::ranked_list_load();
+  process.server_browser_mode = ranked::read_browser_mode();
+  ranked::load_ranked_list();
 }
 }  // namespace
 

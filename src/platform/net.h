@@ -35,6 +35,10 @@ int tcp_send(socket_handle s, const void* data, size_t length);
 // Bytes received, 0 when the peer closed the connection, -1 on error.
 int tcp_receive(socket_handle s, void* buffer, size_t size);
 
+// The local port (host order) of a socket bound to an IPv4 address, through
+// the real getsockname.  0 on success; 1 when the call fails or the socket's
+// family is not IPv4.
+int socket_local_port(socket_handle s, uint16_t* port);
 // Resolves a host name to at most max IPv4 addresses (network order), in the
 // order the resolver returns them.  Returns how many were found.
 int resolve_ipv4(const char* host, uint32_t* out, int max);

@@ -1,16 +1,42 @@
-// The ranked-server list store of a game client.
+// The ranked-server list store of a game client: the table of servers that
+// count for rankings, rebuilt from a verified blob, and the lookup that the
+// receive filter asks about each answering server.
+//
+// Threads meet here: a refresh installs on the thread that opened a
+// server-list connection while game threads look servers up.  An install
+// deciphers into the arena's blob buffer and builds the new table in a spare
+// table, one install at a time (install lock); it then swaps the spare table
+// in under the table lock, which a lookup holds for its binary search.  A
+// lookup therefore sees the old list or the new one, never a mix, and no lock
+// is held across file or network I/O.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include "ranked/ranked_blob.h"
+
 namespace ranked {
 
-inline constexpr size_t arena_cells = 16000;
-inline constexpr size_t arena_cell_size = 8;
-inline constexpr size_t table_size = 64000;  // each of the two tables in the arena
-
-int arena_allocate();  // 0 on success
+// The arena: the table, the list blob buffer and the spare table, 64000 bytes
+// each, allocated once with both locks.  0 on success.
+int arena_allocate();
 bool arena_allocated();
-int ranked_list_load();  // 0 when a list was loaded
+
+// Copies the blob of m bytes into the list blob buffer, verifies it, and
+// replaces the table with its entries.  0 on success; 1 (table untouched)
+// when the blob is invalid or the arena is missing.
+int install_ranked_blob(const uint8_t* blob, size_t m);
+
+// True when (address, port), both in network byte order, has an entry with
+// flags 1.  An empty or missing table matches nothing.
+bool ranked_lookup(uint32_t address, uint16_t port);
+
+// Entries in the table now; a copy of entry i (false past the end).  For
+// tests and tools.
+size_t ranked_count();
+bool ranked_entry(size_t i, uint8_t out[ranked_entry_size]);
+
+// Empties the table (as at load time).
+void ranked_reset();
 
 }  // namespace ranked

@@ -16,7 +16,6 @@
 #include "base/bytes.h"
 #include "base/text.h"
 #include "core/process_state.h"
-#include "core/random.h"
 #include "core/user_files.h"
 #include "platform/platform.h"
 #include "redirect/lookup_answer.h"
@@ -74,28 +73,10 @@ int write_cache(int number, const lookup_request& request, const uint8_t* datagr
   if (size == 0) return 1;
 
   char name[core::user_name_size];
-  char path[core::user_path_size];
-  char temporary[core::user_path_size];
   if (text::format_bounded(name, sizeof name, cache_name_format, number,
-                           core::process.host_image_tag) <= 0 ||
-      core::user_file_path(path, name) != 0)
+                           core::process.host_image_tag) <= 0)
     return 1;
-  // A name of this writer's own beside the file: another process or thread
-  // writing at the same time has another one.
-  uint8_t salt[4];
-  core::random_bytes(salt, sizeof salt);
-  if (text::format_bounded(temporary, sizeof temporary, "%s.%lu.%08lx.tmp", path,
-                           static_cast<unsigned long>(platform::process_id()),
-                           static_cast<unsigned long>(bytes::load_u32le(salt))) <= 0)
-    return 1;
-
-  FILE* file = platform::open_file(temporary, "wb");
-  if (!file) return 1;
-  const bool written = std::fwrite(data, 1, size, file) == size;
-  const bool closed = std::fclose(file) == 0;
-  if (written && closed && platform::replace_file(temporary, path) == 0) return 0;
-  platform::remove_file(temporary);
-  return 1;
+  return core::replace_user_file(name, data, size);
 }
 
 }  // namespace redirect

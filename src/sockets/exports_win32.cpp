@@ -1,11 +1,11 @@
 // The five exports that step into traffic.  recvfrom enters the receive
-// dispatch pointer; sendto forwards through the send forwarding pointer;
-// gethostbyname is the name hook; the others reach the real functions until
-// their handling is added.
+// dispatch pointer; sendto, connect and closesocket run their portable steps
+// and then the real calls; gethostbyname is the name hook.
 #include <winsock2.h>
 
 #include "redirect/name_hook.h"
 #include "sockets/dispatch.h"
+#include "sockets/send_step.h"
 
 extern "C" {
 
@@ -16,14 +16,20 @@ int WSAAPI ostrel_recvfrom(SOCKET s, char* buffer, int length, int flags, sockad
 
 int WSAAPI ostrel_sendto(SOCKET s, const char* buffer, int length, int flags, const sockaddr* to,
                          int to_length) {
-  return sockets::send_forward(s, buffer, length, flags, to, to_length);
+  return sockets::intercept_sendto(s, buffer, length, flags, to, to_length);
 }
 
 int WSAAPI ostrel_connect(SOCKET s, const sockaddr* name, int name_length) {
-  return connect(s, name, name_length);
+  uint8_t moved[16];
+  int length = name_length;
+  const void* target = sockets::connect_target(name, name_length, moved, &length);
+  return connect(s, static_cast<const sockaddr*>(target), length);
 }
 
-int WSAAPI ostrel_closesocket(SOCKET s) { return closesocket(s); }
+int WSAAPI ostrel_closesocket(SOCKET s) {
+  sockets::socket_closing(s);
+  return closesocket(s);
+}
 
 hostent* WSAAPI ostrel_gethostbyname(const char* name) {
   return static_cast<hostent*>(redirect::name_hook(name));

@@ -9,7 +9,9 @@
 
 #include "deploy_values.h"
 #include "loopback_peer.h"
+#include "game_peers.h"
 #include "service/lookup_service.h"
+#include "service/master_server.h"
 #include "wine_host.h"
 
 namespace {
@@ -62,6 +64,79 @@ void forwarding(e2e::hostsim& host) {
   peer.send_to(e2e::from_hex("00" "01020304" "686f73746e616d6500"), from_port);
   show(host, "recvfrom " + sock[1] + " 3000");
   show(host, "close " + sock[1]);
+}
+
+// A client opens its server-list connection: the ranked list comes from the
+// reference master first, the connection reaches 28911, and server answers
+// are corrected for servers outside the list.
+void ranked_list(e2e::hostsim& plain, service::lookup_service& lookup) {
+  e2e::game_server_peer listed, unlisted;
+  listed.start(e2e::plain_query_answer("1"));
+  unlisted.start(e2e::plain_query_answer("1"));
+  lookup.map_name(deploy::master_host, {ip("127.0.0.1")});
+  service::master_server master(
+      service::make_ranked_keys(deploy::ranked_key_chain, deploy::ranked_mac_chain,
+                                deploy::ranked_feedback),
+      27900);
+  master.set_servers({{ip("127.0.0.1"), listed.port(), 1}}, 29900);
+  e2e::tcp_listener moved;
+  if (!master.start() || !moved.open(28911)) {
+    std::printf("  127.0.0.1:27900 or 127.0.0.1:28911 is in use\n");
+    ++failures;
+    return;
+  }
+  std::printf("  reference master on 127.0.0.1:27900 lists 127.0.0.1:%u as ranked;\n"
+              "  %s -> 127.0.0.1 in the lookup table; registry serverBrowserMode = 1\n",
+              listed.port(), deploy::master_host);
+  plain.command("reg_set hkcu dword serverBrowserMode 1");
+  e2e::hostsim client;
+  if (start(client, e2e::client_dir())) {
+    show(client, "connect_reached 127.0.0.1 28910", "ok");
+    std::printf("  (the answer's last number is the port reached; the master saw %d list request "
+                "and %d acknowledgements)\n",
+                master.count(service::master_datagram::kind::list_request),
+                master.count(service::master_datagram::kind::acknowledgement));
+    auto sock = e2e::words(show(client, "udp 0"));
+    if (sock.size() == 3) {
+      std::printf("  a listed server answers \"bf2_ranked 1\": it arrives unchanged\n");
+      show(client, "query " + sock[1] + " 127.0.0.1 " + std::to_string(listed.port()) + " 3000");
+      std::printf("  an unlisted server answers the same: its 1 (31 00) arrives as 0 (30 00)\n");
+      show(client, "query " + sock[1] + " 127.0.0.1 " + std::to_string(unlisted.port()) + " 3000");
+    }
+  }
+  plain.command("reg_delete hkcu serverBrowserMode");
+}
+
+// A dedicated server's heartbeat reaches the master and, through "gsqr_mstr"
+// in its settings file, a copy reaches the forward address.
+void heartbeat_copy() {
+  e2e::udp_peer master, forward;
+  if (!master.open(27900) || !forward.open()) {
+    std::printf("  127.0.0.1:27900 is in use\n");
+    ++failures;
+    return;
+  }
+  const std::string settings = e2e::server_dir() + "/ostrel_hostsim.exe.cfg";
+  if (FILE* f = std::fopen(settings.c_str(), "w")) {
+    std::fprintf(f, "gsqr_mstr = 127.0.0.1:%u\r\n", forward.port);
+    std::fclose(f);
+  }
+  std::printf("  settings file: gsqr_mstr = 127.0.0.1:%u\n", forward.port);
+  e2e::hostsim server;
+  if (start(server, e2e::server_dir())) {
+    auto sock = e2e::words(show(server, "udp 0"));
+    const std::string heartbeat = "0301020304" "6c6f63616c69703000" "3132372e302e302e3100";
+    if (sock.size() == 3) show(server, "sendto " + sock[1] + " 127.0.0.1 27900 " + heartbeat);
+    std::vector<uint8_t> got;
+    uint16_t from_port = 0;
+    uint32_t from_address = 0;
+    const bool at_master = master.receive(got, from_port, from_address, 3000);
+    const bool copied = forward.receive(got, from_port, from_address, 3000);
+    std::printf("  master received it: %s; forward address received a copy: %s\n",
+                at_master ? "yes" : "no", copied ? "yes" : "no");
+    if (!at_master || !copied) ++failures;
+  }
+  std::remove(settings.c_str());
 }
 
 }  // namespace
@@ -134,6 +209,9 @@ int main() {
                   static_cast<uintmax_t>(entry.file_size()));
   }
 
+  step("A client refreshes its ranked list when it opens the server-list connection");
+  ranked_list(plain, lookup);
+
   step("A dedicated server (\"w32ded\" in its path) forwards and redirects the same way");
   {
     e2e::hostsim server;
@@ -142,6 +220,9 @@ int main() {
       show(server, std::string("resolve ") + deploy::retired_stats_host);
     }
   }
+
+  step("A dedicated server's heartbeat is copied to the forward address");
+  heartbeat_copy();
 
   plain.stop();
   lookup.stop();

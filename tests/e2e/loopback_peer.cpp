@@ -28,9 +28,9 @@ bool wait_in(int fd, int timeout_ms) {
 }
 }  // namespace
 
-bool udp_peer::open() {
-  fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in sa = loopback(0);
+bool udp_peer::open(uint16_t fixed_port) {
+  fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa = loopback(fixed_port);
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return false;
   port = bound_port(fd);
   return true;
@@ -61,11 +61,11 @@ bool udp_peer::send_to(const std::vector<uint8_t>& data, uint16_t to_port) {
          static_cast<ssize_t>(data.size());
 }
 
-bool tcp_listener::open() {
-  fd = socket(AF_INET, SOCK_STREAM, 0);
+bool tcp_listener::open(uint16_t fixed_port) {
+  fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa = loopback(0);
+  sockaddr_in sa = loopback(fixed_port);
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 4) != 0)
     return false;
   port = bound_port(fd);

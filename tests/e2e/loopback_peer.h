@@ -9,7 +9,7 @@ namespace e2e {
 struct udp_peer {
   int fd = -1;
   uint16_t port = 0;
-  bool open();
+  bool open(uint16_t fixed_port = 0);  // 0: any free port
   void close();
   // Waits for one datagram; false on time-out.
   bool receive(std::vector<uint8_t>& data, uint16_t& from_port, uint32_t& from_address,
@@ -21,7 +21,7 @@ struct udp_peer {
 struct tcp_listener {
   int fd = -1;
   uint16_t port = 0;
-  bool open();
+  bool open(uint16_t fixed_port = 0);  // 0: any free port
   int accept_one(int timeout_ms = 5000);  // connected fd or -1
   ~tcp_listener();
 };

@@ -113,6 +113,16 @@ int tcp_receive(socket_handle s, void* buffer, size_t size) {
   return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int socket_local_port(socket_handle s, uint16_t* port) {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      local.ss_family != AF_INET)
+    return 1;
+  *port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+  return 0;
+}
+
 int resolve_ipv4(const char* host, uint32_t* out, int max) {
   {
     std::lock_guard<std::mutex> hold(controls_guard);

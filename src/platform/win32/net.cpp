@@ -87,6 +87,16 @@ int tcp_receive(socket_handle s, void* buffer, size_t size) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+int socket_local_port(socket_handle s, uint16_t* port) {
+  sockaddr_storage local{};
+  int length = sizeof local;
+  if (getsockname(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      local.ss_family != AF_INET)
+    return 1;
+  *port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+  return 0;
+}
+
 int resolve_ipv4(const char* host, uint32_t* out, int max) {
   addrinfo hints{};
   hints.ai_family = AF_INET;

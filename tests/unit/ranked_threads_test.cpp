@@ -1,0 +1,137 @@
+// Threads meeting on the ranked list and the player login table: lookups
+// while installs replace the list see the old list or the new one whole; two
+// refreshes at once keep their fragments apart; login reads while captures
+// rewrite the same record see one whole record.  Run under TSan as well.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/bytes.h"
+#include "ranked/ranked_refresh.h"
+#include "ranked/ranked_store.h"
+#include "ranked_fixture.h"
+#include "redirect_fixture.h"
+#include "service/master_server.h"
+#include "sockets/player_logins.h"
+
+namespace {
+
+using redirect_test::ip;
+using bytes_t = std::vector<uint8_t>;
+
+// 200 servers every list holds, and 300 of the list's own.
+bytes_t list_blob(uint8_t own) {
+  bytes_t body = ranked_test::body_head(29900);
+  for (int i = 0; i < 200; ++i) {
+    const uint8_t a[4] = {10, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    ranked_test::add_record(body, 0x81, a);
+  }
+  for (int i = 0; i < 300; ++i) {
+    const uint8_t a[4] = {10, own, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    ranked_test::add_record(body, 0x81, a);
+  }
+  return ranked_test::seal(body, ranked_test::nonce_of(own));
+}
+
+class RankedThreads : public redirect_test::redirect_fixture {
+ protected:
+  void SetUp() override {
+    redirect_fixture::SetUp();
+    ASSERT_EQ(ranked::arena_allocate(), 0);
+    ranked::ranked_reset();
+  }
+  void TearDown() override {
+    ranked::ranked_reset();
+    ranked::last_success_ms = 0;
+    redirect_fixture::TearDown();
+  }
+};
+
+TEST_F(RankedThreads, LookupsSeeTheOldListOrTheNewNeverAMix) {
+  const bytes_t lists[2] = {list_blob(1), list_blob(2)};
+  ASSERT_EQ(ranked::install_ranked_blob(lists[0].data(), lists[0].size()), 0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> missed{0}, lookups{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r)
+    readers.emplace_back([&, r] {
+      int i = r;
+      while (!stop.load()) {
+        const uint8_t a[4] = {10, 0, 0, static_cast<uint8_t>(i++ % 200)};
+        uint32_t address;
+        std::memcpy(&address, a, 4);
+        if (!ranked::ranked_lookup(address, bytes::to_network_u16(29900))) ++missed;
+        const size_t n = ranked::ranked_count();
+        if (n != 500) ++missed;
+        ++lookups;
+      }
+    });
+  // Installs go on until the readers have looked up a good many times.
+  for (int round = 0; round < 300 || (lookups.load() < 5000 && round < 1000000); ++round)
+    ASSERT_EQ(ranked::install_ranked_blob(lists[round % 2].data(), lists[round % 2].size()), 0);
+  stop = true;
+  for (auto& t : readers) t.join();
+  EXPECT_GT(lookups.load(), 0);
+  EXPECT_EQ(missed.load(), 0) << "a lookup saw a list half rebuilt";
+}
+
+TEST_F(RankedThreads, TwoRefreshesAtOnceKeepTheirFragmentsApart) {
+  const service::ranked_keys keys = ranked_test::dll_keys();
+  service::master_server masters[2] = {service::master_server(keys, 0),
+                                       service::master_server(keys, 0)};
+  for (int m = 0; m < 2; ++m) {
+    std::vector<service::ranked_server> servers;
+    for (uint8_t i = 1; i <= 60; ++i)
+      servers.push_back({ip(10, static_cast<uint8_t>(m + 1), 0, i), 29900, 1});
+    masters[m].set_servers(servers, 29900);
+    masters[m].set_fragment_size(40);  // the same offsets in both transfers
+    ASSERT_TRUE(masters[m].start());
+  }
+  for (int round = 0; round < 5; ++round) {
+    ranked::last_success_ms = 0;
+    int results[2] = {-1, -1};
+    std::thread a([&] { results[0] = ranked::refresh_ranked_list(ip(127, 0, 0, 1), masters[0].port()); });
+    std::thread b([&] { results[1] = ranked::refresh_ranked_list(ip(127, 0, 0, 1), masters[1].port()); });
+    a.join();
+    b.join();
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(results[1], 0);
+    EXPECT_EQ(ranked::ranked_count(), 60u);
+  }
+  redirect_test::release_thread_answer_block();
+}
+
+TEST_F(RankedThreads, LoginReadsSeeAWholeRecord) {
+  ASSERT_EQ(sockets::player_logins_allocate(), 0);
+  sockets::player_logins_clear();
+  const std::string names[2] = {std::string(30, 'A'), std::string(30, 'B')};
+  const uint8_t proof[24] = {};
+  auto store = [&](int i) {
+    sockets::store_login(3, 0x0100007F, 77, reinterpret_cast<const uint8_t*>(names[i % 2].data()),
+                         30, proof, sizeof proof);
+  };
+  store(0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0}, found{0};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      uint8_t name[30], p[24];
+      size_t nl = sizeof name, pl = sizeof p;
+      if (sockets::login_record_read(77, 0x0100007F, 3, name, p, &nl, &pl) != 0) continue;
+      ++found;
+      const std::string got(reinterpret_cast<char*>(name), nl);
+      if (got != names[0] && got != names[1]) ++torn;
+    }
+  });
+  // Rewrites go on until the reader has read a good many times.
+  for (int i = 1; found.load() < 2000 && i < 50000000; ++i) store(i);
+  stop = true;
+  reader.join();
+  EXPECT_GT(found.load(), 0);
+  EXPECT_EQ(torn.load(), 0);
+}
+
+}  // namespace
