@@ -334,6 +334,7 @@ void add_operator_commands(CLI::App& app, int& result) {
   add_lookup(app, result);
   add_cache(app, result);
   add_stats_commands(app, result);
+  add_ranked_commands(app, result);
 }
 
 }  // namespace tool
