@@ -9,7 +9,7 @@ PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32 libwine:i386
   libcpp-httplib-dev libcli11-dev
-  procps
+  procps zip unzip
 )
 
 missing=()

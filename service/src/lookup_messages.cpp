@@ -120,26 +120,52 @@ bool decode_lookup_request(const uint32_t chain[4], const uint8_t* data, size_t 
   return true;
 }
 
+namespace {
+// D1, the payload's mask, and the words both digests take from the request.
+struct answer_keys {
+  uint8_t t[4], hi[2], lo[2], mask[16];
+  answer_keys(const uint32_t chain[4], const uint8_t id[8], uint32_t time, uint32_t tag,
+              const uint8_t nonce[8]) {
+    bytes::store_u32le(t, time);
+    bytes::store_u16le(hi, static_cast<uint16_t>((tag >> 16) ^ 0x5181u));
+    bytes::store_u16le(lo, static_cast<uint16_t>((tag & 0xFFFFu) ^ 0x6BACu));
+    std::memcpy(mask, keyed_md5(chain).add(t, 4).add(hi, 2).add(lo, 2).add(id, 8).add(nonce, 8).finish(),
+                16);
+  }
+};
+
+// D2 over the payload in clear; its 16 bytes live in the returned context.
+digest::md5_context answer_code(const uint32_t chain[4], const answer_keys& k, const uint8_t nonce[8],
+                                const uint8_t id[8], const std::vector<uint8_t>& payload) {
+  keyed_md5 code(chain);
+  code.add(nonce, 8).add(id, 8).add(k.t, 4).add(k.lo, 2).add(k.hi, 2);
+  if (!payload.empty()) code.add(payload.data(), payload.size());
+  code.finish();
+  return code.ctx;
+}
+}  // namespace
+
+bool open_lookup_answer(const uint32_t chain[4], const uint8_t id[8], uint32_t time, uint32_t tag,
+                        const uint8_t* body, size_t size, std::vector<uint8_t>& payload) {
+  payload.clear();
+  if (size < 24) return false;
+  const uint8_t* nonce = body;
+  answer_keys k(chain, id, time, tag, nonce);
+  for (size_t j = 24; j < size; ++j) payload.push_back(body[j] ^ k.mask[(j - 24) % 16]);
+  return std::memcmp(answer_code(chain, k, nonce, id, payload).digest, body + 8, 16) == 0;
+}
+
 std::vector<uint8_t> build_lookup_answer(const uint32_t chain[4], const uint8_t id[8],
                                          uint32_t time, uint32_t tag, const uint8_t nonce[8],
                                          const std::vector<uint8_t>& payload) {
-  uint8_t t[4], hi[2], lo[2];
-  bytes::store_u32le(t, time);
-  bytes::store_u16le(hi, static_cast<uint16_t>((tag >> 16) ^ 0x5181u));
-  bytes::store_u16le(lo, static_cast<uint16_t>((tag & 0xFFFFu) ^ 0x6BACu));
-  uint8_t mask[16];
-  std::memcpy(mask, keyed_md5(chain).add(t, 4).add(hi, 2).add(lo, 2).add(id, 8).add(nonce, 8).finish(),
-              16);
-  keyed_md5 code(chain);
-  code.add(nonce, 8).add(id, 8).add(t, 4).add(lo, 2).add(hi, 2);
-  if (!payload.empty()) code.add(payload.data(), payload.size());
+  answer_keys k(chain, id, time, tag, nonce);
+  const digest::md5_context code = answer_code(chain, k, nonce, id, payload);
 
   std::vector<uint8_t> out(magic, magic + 5);
   out.push_back(0x4F);
   out.insert(out.end(), nonce, nonce + 8);
-  const uint8_t* d2 = code.finish();
-  out.insert(out.end(), d2, d2 + 16);
-  for (size_t j = 0; j < payload.size(); ++j) out.push_back(payload[j] ^ mask[j % 16]);
+  out.insert(out.end(), code.digest, code.digest + 16);
+  for (size_t j = 0; j < payload.size(); ++j) out.push_back(payload[j] ^ k.mask[j % 16]);
   return out;
 }
 

@@ -44,6 +44,13 @@ std::vector<uint8_t> build_lookup_answer(const uint32_t chain[4], const uint8_t 
                                          uint32_t time, uint32_t tag, const uint8_t nonce[8],
                                          const std::vector<uint8_t>& payload);
 
+// The reverse of build_lookup_answer for an answer body (the datagram from its
+// nonce on): the payload in clear.  true when the body's code is the one the
+// service computes for this request and payload; false (payload still filled
+// when the body has the minimum size) otherwise.
+bool open_lookup_answer(const uint32_t chain[4], const uint8_t id[8], uint32_t time, uint32_t tag,
+                        const uint8_t* body, size_t size, std::vector<uint8_t>& payload);
+
 // The largest payload a client accepts (a 2000-byte answer less its 30-byte head).
 inline constexpr size_t lookup_payload_max_size = 1970;
 

@@ -1,0 +1,45 @@
+// ostrel-tool: patches a game executable to load ostrel.dll (players), and
+// builds, decodes and verifies the system's files and messages (operators).
+// Each sub-command registers itself from its own file; a refusal is one
+// "ostrel-tool: ..." line on standard error and exit code 1, a command line
+// that cannot be parsed exit code 2.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+
+#include "commands.h"
+#include "ostrel_version.h"
+#include "output.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  _setmode(_fileno(stdin), _O_BINARY);  // "-" reads bytes, not text
+#endif
+  CLI::App app{"ostrel-tool " OSTREL_VERSION_TEXT
+               ": patch a game executable to load ostrel.dll; inspect the system's files and "
+               "messages"};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", OSTREL_VERSION_TEXT);
+  int result = 0;
+  tool::add_player_commands(app, result);
+  tool::add_operator_commands(app, result);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "ostrel-tool: %s (see --help)\n", e.what());
+    return 2;
+  }
+  return result;
+}
