@@ -88,7 +88,7 @@ class LoginCapture : public ::testing::Test {
 };
 
 TEST_F(LoginCapture, PacketsOverTheirFormsAndLimits) {
-  auto spec = [](auto change) {
+  auto packet_with = [](auto change) {
     packet_spec p;
     change(p);
     return p;
@@ -100,21 +100,21 @@ TEST_F(LoginCapture, PacketsOverTheirFormsAndLimits) {
     size_t cut;       // bytes taken off the end
     bool stored;
   } cases[] = {
-      {"form 1", spec([](packet_spec& p) { p.form = 1; }), 0, true},
-      {"form 2", spec([](packet_spec&) {}), 0, true},
-      {"form 3", spec([](packet_spec& p) { p.form = 3; }), 0, true},
-      {"top profile bit", spec([](packet_spec& p) { p.profile = 0x80000001; p.skip = 5; }), 0, true},
-      {"name of 29", spec([](packet_spec& p) { p.name = std::string(29, 'n'); }), 0, true},
-      {"name of 30", spec([](packet_spec& p) { p.name = std::string(30, 'n'); }), 0, false},
-      {"skip of 10", spec([](packet_spec& p) { p.skip = 10; }), 0, true},
-      {"skip of 11", spec([](packet_spec& p) { p.skip = 11; }), 0, false},
-      {"proof length 23", spec([](packet_spec& p) { p.proof_length = 23; }), 0, false},
-      {"no marker", spec([](packet_spec& p) { p.marker = 0x04000001; }), 0, false},
-      {"profile 0", spec([](packet_spec& p) { p.profile = 0; }), 0, false},
+      {"form 1", packet_with([](packet_spec& p) { p.form = 1; }), 0, true},
+      {"form 2", packet_with([](packet_spec&) {}), 0, true},
+      {"form 3", packet_with([](packet_spec& p) { p.form = 3; }), 0, true},
+      {"top profile bit", packet_with([](packet_spec& p) { p.profile = 0x80000001; p.skip = 5; }), 0, true},
+      {"name of 29", packet_with([](packet_spec& p) { p.name = std::string(29, 'n'); }), 0, true},
+      {"name of 30", packet_with([](packet_spec& p) { p.name = std::string(30, 'n'); }), 0, false},
+      {"skip of 10", packet_with([](packet_spec& p) { p.skip = 10; }), 0, true},
+      {"skip of 11", packet_with([](packet_spec& p) { p.skip = 11; }), 0, false},
+      {"proof length 23", packet_with([](packet_spec& p) { p.proof_length = 23; }), 0, false},
+      {"no marker", packet_with([](packet_spec& p) { p.marker = 0x04000001; }), 0, false},
+      {"profile 0", packet_with([](packet_spec& p) { p.profile = 0; }), 0, false},
       {"proof cut by the datagram's end",
-       spec([](packet_spec& p) { p.name = std::string(29, 'n'); p.skip = 10; p.pad = 0; }), 1, false},
+       packet_with([](packet_spec& p) { p.name = std::string(29, 'n'); p.skip = 10; p.pad = 0; }), 1, false},
       {"proof up to the datagram's end",
-       spec([](packet_spec& p) { p.name = std::string(29, 'n'); p.skip = 10; p.pad = 0; }), 0, true},
+       packet_with([](packet_spec& p) { p.name = std::string(29, 'n'); p.skip = 10; p.pad = 0; }), 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
