@@ -2,11 +2,18 @@
 #include "embedded_runtime.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
+#include "core/service_state.h"
 #include "platform/native/test_controls.h"
+#include "redirect/address_table.h"
+#include "redirect/answer_blocks.h"
 #include "script/py_runtime.h"
 #include "script/script_hooks.h"
+#include "snapshot/snapshot_queue.h"
+#include "sockets/player_logins.h"
+#include "working_folder.h"
 
 // The pieces of the runtime's C interface that this harness calls or hands to
 // the library, declared from its documented binary interface.  A 64-bit build
@@ -126,15 +133,27 @@ void offer(const char* name, void* address) {
 }
 }  // namespace
 
-void start_runtime(const std::string& folder) {
+const std::string& runtime_folder() {
+  static working_folder folder;
+  return folder.path();
+}
+
+void start_runtime() {
   static bool started = false;
   if (started) return;
   started = true;
   Py_NoSiteFlag = 1;
   Py_Initialize();
   static std::string path;
-  path = folder + "/python";
+  path = runtime_folder() + "/python";
   PySys_SetPath(path.data());
+  std::filesystem::create_directories("logs/ostrel");
+
+  if (!core::service) core::service = new core::service_state();
+  if (!snapshot::snapshot_lock) snapshot::snapshot_lock = platform::lock_create();
+  sockets::player_logins_allocate();
+  redirect::address_table_allocate();
+  redirect::answer_slot_allocate();
 
   // What the library finds by name in the loaded runtime.
   offer("PyArg_ParseTuple", reinterpret_cast<void*>(&PyArg_ParseTuple));

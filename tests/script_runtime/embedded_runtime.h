@@ -9,9 +9,13 @@
 
 namespace runtime_test {
 
-// Starts the interpreter once per process (it is never finalised), with
-// import looking in <folder>/python, and binds the library to it.
-void start_runtime(const std::string& folder);
+// Starts the interpreter once per process (it is never finalised) in a
+// private working folder that stays the process's working folder, with import
+// looking in its python/ folder; binds the library to it and gives the library
+// a dedicated server's state (service block, snapshot lock, login and address
+// tables).
+void start_runtime();
+const std::string& runtime_folder();
 
 // Registers a module through the library's registration hook ("host" brings
 // the library's module); true when the registration gave a module.

@@ -18,6 +18,7 @@
 #include "redirect/address_table.h"
 #include "redirect/host_entry.h"
 #include "redirect/lookup_refresh.h"
+#include "redirect_fixture.h"
 #include "embedded_runtime.h"
 #include "platform/native/test_controls.h"
 #include "platform/platform.h"
@@ -25,6 +26,7 @@
 #include "script/module_frame.h"
 #include "script/tokens.h"
 #include "service/authorization.h"
+#include "service/lookup_messages.h"
 #include "snapshot/snapshot_queue.h"
 #include "sockets/player_logins.h"
 #include "sockets/traffic_state.h"
@@ -41,25 +43,15 @@ std::string exe_path() { return std::filesystem::current_path().string() + "/w32
 class ScriptModule : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = new working_folder();
+    runtime_test::start_runtime();
     working_folder::write("w32ded/server.exe", std::string("MZ server executable\0bytes", 26));
-    std::filesystem::create_directories("logs/ostrel");
-    runtime_test::start_runtime(folder_->path());
-    if (!core::service) core::service = new core::service_state();
-    if (!snapshot::snapshot_lock) snapshot::snapshot_lock = platform::lock_create();
-    sockets::player_logins_allocate();
-    redirect::address_table_allocate();
     // No lookup exchange during these tests: the name hook answers from the
     // table and the resolver that the tests set.
     redirect::last_refresh_time = 0xF0000000u;
     ASSERT_TRUE(runtime_test::register_host("host"));
     ASSERT_EQ(exec("import sys, ostrellib, host"), "ok");
   }
-  static void TearDownTestSuite() {
-    platform::test::set_executable_path(nullptr);
-    delete folder_;
-    folder_ = nullptr;
-  }
+  static void TearDownTestSuite() { platform::test::set_executable_path(nullptr); }
   void SetUp() override {
     platform::test::use_real_clock();
     platform::test::set_executable_path(exe_path().c_str());
@@ -83,9 +75,7 @@ class ScriptModule : public ::testing::Test {
       }
     return all;
   }
-  static working_folder* folder_;
 };
-working_folder* ScriptModule::folder_ = nullptr;
 
 TEST_F(ScriptModule, OnlyTheHostRegistrationBringsTheModuleWithItsElevenRows) {
   const char* expected[] = {"gpaInit",        "gpaGetString",    "gpaProcessResponse",
@@ -151,7 +141,21 @@ void* resolver_answer(const char*) {
   return &entry;
 }
 
-TEST_F(ScriptModule, AddressesThroughTheResolver) {
+// The table's entries answer first, the statistics web host's too, which the
+// name hook would never hand out as it stands; the resolver is not asked.
+TEST_F(ScriptModule, AddressesFromTheTableThenThroughTheResolver) {
+  platform::test::set_real_gethostbyname(resolver_answer);
+  ASSERT_EQ(redirect_test::install_payload(
+                service::payload_from_table({{0x7FE59444u, {redirect_test::ip(10, 20, 30, 1)}},
+                                             {0x05BF381Du, {redirect_test::ip(10, 20, 30, 2)}}})
+                    .bytes()),
+            0);
+  EXPECT_EQ(eval("ostrellib.netaddr(1)"), "ok '10.20.30.1'");
+  EXPECT_EQ(eval("ostrellib.netaddr(2)"), "ok '10.20.30.2'");
+  EXPECT_EQ(eval("ostrellib.netaddr(3)"), "ok '10.20.30.2'");
+  redirect::address_table_release();
+  ASSERT_EQ(redirect::address_table_allocate(), 0);
+
   platform::test::set_real_gethostbyname(nullptr);
   EXPECT_EQ(eval("ostrellib.netaddr(2)"), "exc RuntimeError Hostname for index 2 does not exist");
   platform::test::set_real_gethostbyname(resolver_answer);
@@ -344,7 +348,8 @@ TEST_F(ScriptModule, PlayerTokenFromTheCapturedLogin) {
 }
 
 TEST_F(ScriptModule, CompanionPackageFollowsBf2OnlyWhenItsFileExists) {
-  ASSERT_EQ(exec("sys.dont_write_bytecode = True"), "ok");
+  std::filesystem::remove_all("python/bf2/ostrel");
+  ASSERT_EQ(exec("sys.dont_write_bytecode = True; sys.modules.pop('bf2.ostrel', None)"), "ok");
   working_folder::write("python/bf2/__init__.py", "loaded = 1\n");
   EXPECT_EQ(runtime_test::import_module("bf2"), "ok");
   EXPECT_EQ(eval("'bf2.ostrel' in sys.modules"), "ok False");
@@ -354,6 +359,15 @@ TEST_F(ScriptModule, CompanionPackageFollowsBf2OnlyWhenItsFileExists) {
   working_folder::write("python/bf2/ostrel/__init__.py", "marker = 7\n");
   EXPECT_EQ(runtime_test::import_module("bf2"), "ok");
   EXPECT_EQ(eval("sys.modules['bf2.ostrel'].marker"), "ok 7");
+  // Only the compiled form, made by this runtime, is enough.
+  ASSERT_EQ(exec("del sys.modules['bf2.ostrel']"), "ok");
+  ASSERT_EQ(exec("import imp, marshal; f = open('python/bf2/ostrel/__init__.pyc', 'wb'); "
+                 "f.write(imp.get_magic() + '\\0' * 4 + marshal.dumps(compile('marker = 8', "
+                 "'bf2/ostrel/__init__.py', 'exec'))); f.close()"),
+            "ok");
+  std::filesystem::remove("python/bf2/ostrel/__init__.py");
+  EXPECT_EQ(runtime_test::import_module("bf2"), "ok");
+  EXPECT_EQ(eval("sys.modules['bf2.ostrel'].marker"), "ok 8");
   // Other names never bring it.
   ASSERT_EQ(exec("del sys.modules['bf2.ostrel']"), "ok");
   working_folder::write("python/bf2/other.py", "x = 1\n");
