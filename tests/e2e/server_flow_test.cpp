@@ -1,0 +1,33 @@
+// The dedicated server's whole flow under Wine: hostsim's server copy with
+// ostrel.dll and the real runtime's dice_py.dll against the reference lookup,
+// statistics (HTTP and session) and log collector endpoints on loopback.  The
+// native script runtime tier runs the same flow inside its own interpreter.
+#include <gtest/gtest.h>
+
+#include "server_flow.h"
+#include "wine_flow_server.h"
+
+namespace e2e {
+namespace {
+
+TEST(ServerFlow, HandshakeExchangeSnapshotPlayerTokenLogAndCompanion) {
+  server_flow::reference_service service;
+  std::string why;
+  ASSERT_TRUE(service.start(&why)) << why;
+  hostsim server;
+  ASSERT_TRUE(start_flow_server(server));
+  server_flow::server s = flow_server(server);
+
+  std::string story;
+  const std::vector<std::string> failed =
+      server_flow::run(s, service, [&](const std::string& line) { story += line + "\n"; });
+  std::string list;
+  for (const std::string& f : failed) list += "  " + f + "\n";
+  EXPECT_TRUE(failed.empty()) << list << "\nThe flow as it ran:\n" << story;
+  server.stop();
+  service.stop();
+  clean_flow_server();
+}
+
+}  // namespace
+}  // namespace e2e
