@@ -1,6 +1,8 @@
 // gpaInit, gpaGetString, gpaProcessResponse over the script service state block.
 #include "script/handshake.h"
 
+#include <atomic>
+
 #include "base/text.h"
 #include "core/log.h"
 #include "core/random.h"
@@ -57,10 +59,11 @@ py_object* gpa_init(py_object*, py_object*) {
   sockets::publish_game_port(game_port);
   s.server_address = platform::ipv4_from_text(address);
   s.interface_address = platform::ipv4_from_text(interface_text);
-  // The worker starts its session exchange once the start time is set, so the
-  // provider ID it signs with is in place first.
+  // The worker starts its session exchange once it sees the start time, so the
+  // provider ID it signs with and the identity above are in place first, and
+  // published with the start time (the worker reads it with acquire).
   snapshot::load_provider_id(s.provider_id);
-  s.start_time = platform::now_seconds();
+  std::atomic_ref<uint32_t>(s.start_time).store(platform::now_seconds(), std::memory_order_release);
 
   core::log_echo_setup(static_cast<uint16_t>(query_port), service_host_address(3));
   return py_new_ref(py.true_object);

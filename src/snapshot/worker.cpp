@@ -25,9 +25,10 @@ bool due(bool happened, uint64_t last, uint64_t interval, uint64_t now) {
   return !happened || now >= last + interval;
 }
 
-// Start time and provider ID are set by the script thread's gpaInit.
+// Start time and provider ID are set by the script thread's gpaInit, which
+// publishes the identity and provider ID with the start time (release).
 bool exchange_wanted(core::service_state* block) {
-  return block && std::atomic_ref<uint32_t>(block->start_time).load(std::memory_order_relaxed) &&
+  return block && std::atomic_ref<uint32_t>(block->start_time).load(std::memory_order_acquire) &&
          block->provider_id[0] != '\0';
 }
 
