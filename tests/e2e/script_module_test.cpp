@@ -5,14 +5,13 @@
 // service's own computation.
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "deploy_values.h"
 #include "loopback_peer.h"
+#include "server_flow.h"
 #include "service/authorization.h"
 #include "wine_host.h"
 
@@ -22,24 +21,6 @@ namespace {
 void write_file(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::vector<uint8_t> file_md5(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<uint8_t> d(16);
-  EVP_Digest(bytes.data(), bytes.size(), d.data(), nullptr, EVP_md5(), nullptr);
-  return d;
-}
-
-std::string python_bytes(const std::vector<uint8_t>& bytes) {
-  std::string text = "'";
-  char esc[5];
-  for (uint8_t b : bytes) {
-    std::snprintf(esc, sizeof esc, "\\x%02x", b);
-    text += esc;
-  }
-  return text + "'";
 }
 
 class ScriptServer : public ::testing::Test {
@@ -94,7 +75,7 @@ TEST_F(ScriptServer, HandshakeVerifiedByTheReferenceService) {
   const std::string quoted = host_.command("py challenge");
   ASSERT_EQ(quoted.size(), 185u) << quoted;
   const std::string challenge = quoted.substr(4, 179);
-  const std::vector<uint8_t> exe = file_md5(server_dir() + "/hostsim.exe");
+  const std::vector<uint8_t> exe = server_flow::file_md5(server_dir() + "/hostsim.exe");
   service::challenge_facts facts;
   std::string why;
   ASSERT_TRUE(service::check_challenge(challenge, deploy::session_reply_start_byte, exe.data(), {""},
@@ -106,11 +87,11 @@ TEST_F(ScriptServer, HandshakeVerifiedByTheReferenceService) {
   const uint8_t salt[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
   const std::vector<uint8_t> grant = service::build_authorization(facts, salt, 0x80000000u, "kick all");
   ASSERT_EQ(host_.command("host_commands_clear"), "ok");
-  EXPECT_EQ(host_.command("py ostrellib.gpaProcessResponse(" + python_bytes(grant) + ")"), "ok True");
+  EXPECT_EQ(host_.command("py ostrellib.gpaProcessResponse(" + server_flow::python_bytes(grant) + ")"), "ok True");
   EXPECT_EQ(host_.command("host_commands"), "ok " + to_hex({'k', 'i', 'c', 'k', ' ', 'a', 'l', 'l'}));
   EXPECT_EQ(host_.command("py ostrellib.glsGetFlags()"), "ok -2147483648L");
   std::vector<uint8_t> short_one(grant.begin(), grant.begin() + 47);
-  EXPECT_EQ(host_.command("py ostrellib.gpaProcessResponse(" + python_bytes(short_one) + ")"),
+  EXPECT_EQ(host_.command("py ostrellib.gpaProcessResponse(" + server_flow::python_bytes(short_one) + ")"),
             "ok False");
 }
 

@@ -22,9 +22,9 @@
 #include "embedded_runtime.h"
 #include "platform/native/test_controls.h"
 #include "platform/platform.h"
-#include "script/challenge.h"
 #include "script/module_frame.h"
 #include "script/tokens.h"
+#include "server_flow.h"
 #include "service/authorization.h"
 #include "service/lookup_messages.h"
 #include "snapshot/snapshot_queue.h"
@@ -211,24 +211,6 @@ TEST_F(ScriptModule, InitReadsPortsAndAddressesFromTheHost) {
   EXPECT_EQ(eval("ostrellib.gpaInit()"), "exc RuntimeError no such variable");
 }
 
-std::vector<uint8_t> file_md5(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  uint8_t d[16];
-  script::file_digest(f, d);
-  if (f) std::fclose(f);
-  return std::vector<uint8_t>(d, d + 16);
-}
-
-std::string python_bytes(const std::vector<uint8_t>& bytes) {
-  std::string text = "'";
-  char esc[5];
-  for (uint8_t b : bytes) {
-    std::snprintf(esc, sizeof esc, "\\x%02x", b);
-    text += esc;
-  }
-  return text + "'";
-}
-
 TEST_F(ScriptModule, HandshakeWithTheReferenceService) {
   set_server("10.0.0.5", "192.168.1.20", "16567", "29900");
   ASSERT_EQ(eval("ostrellib.gpaInit()"), "ok True");
@@ -236,7 +218,7 @@ TEST_F(ScriptModule, HandshakeWithTheReferenceService) {
   std::string quoted = eval("challenge");
   ASSERT_EQ(quoted.size(), 3u + 179 + 2) << quoted;
   const std::string challenge = quoted.substr(4, 179);
-  const std::vector<uint8_t> exe = file_md5(exe_path());
+  const std::vector<uint8_t> exe = server_flow::file_md5(exe_path());
   service::challenge_facts facts;
   std::string why;
   ASSERT_TRUE(service::check_challenge(challenge, deploy::session_reply_start_byte, exe.data(),
@@ -253,23 +235,23 @@ TEST_F(ScriptModule, HandshakeWithTheReferenceService) {
   const uint8_t salt[16] = {7, 7, 7, 7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 1, 2};
   const std::vector<uint8_t> grant = service::build_authorization(facts, salt, 0x80000000u, "kick all");
   runtime_test::console_log().clear();
-  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + python_bytes(grant) + ")"), "ok True");
-  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + python_bytes(grant) + " + 'x' * 12)"), "ok True");
+  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + server_flow::python_bytes(grant) + ")"), "ok True");
+  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + server_flow::python_bytes(grant) + " + 'x' * 12)"), "ok True");
   EXPECT_EQ(runtime_test::console_log(), (std::vector<std::string>{"kick all", "kick all"}));
   EXPECT_EQ(eval("ostrellib.glsGetFlags()"), "ok -2147483648L");
 
   // Refusals: short, too long a command, an older challenge.
   std::vector<uint8_t> shorter(grant.begin(), grant.begin() + 47);
-  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + python_bytes(shorter) + ")"), "ok False");
+  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + server_flow::python_bytes(shorter) + ")"), "ok False");
   const std::vector<uint8_t> twelve = service::build_authorization(facts, salt, 1, "abcdefghijk", 12);
-  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + python_bytes(twelve) + ")"), "ok False");
+  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + server_flow::python_bytes(twelve) + ")"), "ok False");
   const std::vector<uint8_t> eleven = service::build_authorization(facts, salt, 3, "abcdefghijk");
   runtime_test::set_answer("abcdefghijk", answer_kind::fail, "console refused");
-  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + python_bytes(eleven) + ")"),
+  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + server_flow::python_bytes(eleven) + ")"),
             "exc RuntimeError console refused");
   EXPECT_EQ(eval("ostrellib.glsGetFlags()"), "ok -2147483648L");
   ASSERT_EQ(exec("ostrellib.gpaGetString()"), "ok");
-  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + python_bytes(grant) + ")"), "ok False");
+  EXPECT_EQ(eval("ostrellib.gpaProcessResponse(" + server_flow::python_bytes(grant) + ")"), "ok False");
 }
 
 // Each call runs 100 times: a result or an object of the host module held or

@@ -58,16 +58,6 @@ std::string hex(const uint8_t* bytes, size_t size) {
   return out;
 }
 
-std::string python_bytes(const std::vector<uint8_t>& bytes) {
-  std::string text = "'";
-  char escaped[5];
-  for (uint8_t b : bytes) {
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
-    text += escaped;
-  }
-  return text + "'";
-}
-
 // The player token as the statistics service computes it from the login it
 // knows: MD5 of the proof, the profile id (little-endian) and the lower-cased name.
 std::string expected_player_token() {
@@ -78,14 +68,6 @@ std::string expected_player_token() {
   uint8_t digest[16];
   EVP_Digest(input.data(), input.size(), digest, nullptr, EVP_md5(), nullptr);
   return "R4-" + hex(digest, sizeof digest);
-}
-
-std::vector<uint8_t> file_md5(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<uint8_t> digest(16);
-  EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_md5(), nullptr);
-  return digest;
 }
 
 bool send_from_loopback(const std::vector<uint8_t>& data, uint16_t port) {
@@ -138,6 +120,24 @@ struct flow_run {
 };
 
 }  // namespace
+
+std::vector<uint8_t> file_md5(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> digest(16);
+  EVP_Digest(bytes.data(), bytes.size(), digest.data(), nullptr, EVP_md5(), nullptr);
+  return digest;
+}
+
+std::string python_bytes(const std::vector<uint8_t>& bytes) {
+  std::string text = "'";
+  char escaped[5];
+  for (uint8_t b : bytes) {
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", b);
+    text += escaped;
+  }
+  return text + "'";
+}
 
 std::vector<uint8_t> player_connection_packet(uint16_t slot, const std::string& name,
                                               uint32_t profile, const std::string& proof) {
@@ -319,6 +319,17 @@ std::vector<std::string> run(server& s, reference_service& service, const narrat
   f.check(s.import_module("bf2") == "ok", "bf2 imported with python/bf2/ostrel/__init__.pyc alone");
   f.eval("sys.modules['bf2.ostrel'].marker", "ok 7");
   return f.failures;
+}
+
+std::string run_for_test(server& s, reference_service& service) {
+  std::string story;
+  const std::vector<std::string> failed = run(s, service, [&](const std::string& line) {
+    story += line + "\n";
+  });
+  if (failed.empty()) return "";
+  std::string out = "what failed:\n";
+  for (const std::string& f : failed) out += "  " + f + "\n";
+  return out + "the flow as it ran:\n" + story;
 }
 
 }  // namespace server_flow

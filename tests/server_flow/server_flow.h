@@ -69,6 +69,15 @@ using narrator = std::function<void(const std::string&)>;
 // Runs the flow; what failed, one line each (empty when every step worked).
 std::vector<std::string> run(server& s, reference_service& service, const narrator& tell);
 
+// Runs the flow for a test: "" when every step worked, else what failed and
+// the whole story of the run.
+std::string run_for_test(server& s, reference_service& service);
+
+// MD5 of a file's bytes (OpenSSL's, not the library's); zeros' digest when unreadable.
+std::vector<uint8_t> file_md5(const std::string& path);
+// A Python 2 string literal holding exactly these bytes.
+std::string python_bytes(const std::vector<uint8_t>& bytes);
+
 // A player's connection packet as the game client sends it to the server's
 // game port (the kind-word form): the slot, name, profile id and a 24-byte proof.
 std::vector<uint8_t> player_connection_packet(uint16_t slot, const std::string& name,
