@@ -60,8 +60,8 @@ echo "=== build: ostrel.dll and the Windows testbed (MinGW i686)"
 build dll
 echo "=== build: native ASan+UBSan"
 build native-asan
-echo "=== build: native TSan (unit tests)"
-build native-tsan unit_tests
+echo "=== build: native TSan (unit tests, script module tests)"
+build native-tsan unit_tests script_runtime_tests
 echo "=== build: fuzz targets (clang, libFuzzer)"
 build fuzz
 

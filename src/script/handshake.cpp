@@ -107,7 +107,8 @@ py_object* gpa_process_response(py_object*, py_object* args) {
   py_object* reply = host_console(g.command);
   if (!reply) return nullptr;
   py_decref(reply);
-  core::service->session_flags = g.flags;
+  // The worker's session exchange reads and writes the same word.
+  std::atomic_ref<uint32_t>(core::service->session_flags).store(g.flags, std::memory_order_relaxed);
   return py_new_ref(py.true_object);
 }
 

@@ -2,6 +2,8 @@
 // works in fixed local buffers and hands back a new reference or an error.
 #include "script/service_functions.h"
 
+#include <atomic>
+
 #include "base/bytes.h"
 #include "base/hidden_text.h"
 #include "core/log.h"
@@ -34,8 +36,13 @@ py_object* invalid_index(py_object* type, int index) {
 }
 }  // namespace
 
+// The worker's session exchange stores the flags at any moment: one word, read whole.
 py_object* gls_get_flags(py_object*, py_object*) {
-  return py.long_from(static_cast<long>(static_cast<int32_t>(state().session_flags)));
+  const uint32_t flags =
+      core::service
+          ? std::atomic_ref<uint32_t>(core::service->session_flags).load(std::memory_order_relaxed)
+          : 0;
+  return py.long_from(static_cast<long>(static_cast<int32_t>(flags)));
 }
 
 py_object* gls_check(py_object*, py_object* args) {

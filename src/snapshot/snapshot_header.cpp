@@ -2,6 +2,7 @@
 // carries the time of its latest attempt and the latest session values.
 #include "snapshot/snapshot_header.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "base/bytes.h"
@@ -42,9 +43,13 @@ int prepare_header(snapshot_record& record) {
   stats_host.reveal(host);
   const core::service_state empty{};
   const core::service_state& block = core::service ? *core::service : empty;
+  // The script thread's gpaInit may store a new start time at this moment.
+  const uint32_t start_time =
+      core::service ? std::atomic_ref<uint32_t>(core::service->start_time).load(std::memory_order_acquire)
+                    : 0;
   char tsdata[tsdata_text_size];
-  tsdata_text(block.exchange_midpoint, block.service_time, block.start_time,
-              platform::now_seconds(), block.provider_id, tsdata);
+  tsdata_text(block.exchange_midpoint, block.service_time, start_time, platform::now_seconds(),
+              block.provider_id, tsdata);
 
   char* area = reinterpret_cast<char*>(record.buffer);
   const int written = text::format_bounded(
