@@ -66,9 +66,14 @@ void start_wine() {
   std::string templ = std::string(OSTREL_BUILD_DIR) + "/e2e-wineprefix-template";
   // Building a prefix takes Wine about 20 s: make it once, copy it fresh for
   // every run so that registry and per-user files never leak between runs.
+  // A ready-made pristine prefix (the emulated VM of scripts/wine-vm.sh has one)
+  // is copied instead: there, Wine takes minutes to make one.
+  const char* ready = std::getenv("OSTREL_WINE_PREFIX_TEMPLATE");
+  std::string make_new = "WINEPREFIX='" + templ + "' wineboot -i >/dev/null 2>&1; WINEPREFIX='" +
+                         templ + "' wineserver -w";
+  if (ready && *ready) make_new = "cp -a '" + std::string(ready) + "' '" + templ + "'";
   std::string make_template =
-      "test -f '" + templ + "/system.reg' || (rm -rf '" + templ + "' && WINEPREFIX='" + templ +
-      "' wineboot -i >/dev/null 2>&1; WINEPREFIX='" + templ + "' wineserver -w)";
+      "test -f '" + templ + "/system.reg' || (rm -rf '" + templ + "' && " + make_new + ")";
   std::system(make_template.c_str());
   std::system(("rm -rf '" + prefix + "' && cp -a '" + templ + "' '" + prefix + "'").c_str());
   std::system("wineserver -p >/dev/null 2>&1");
