@@ -172,7 +172,7 @@ build_image() {
   log "making the Wine prefix inside the guest (minutes: emulated)"
   local t1
   t1=$(date +%s)
-  (cd / && run_guest "$work" on sh -c "WINEPREFIX=$guest_prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wineboot -i && WINEPREFIX=$guest_prefix wineserver -w && test -f $guest_prefix/system.reg") \
+  (cd / && run_guest "$work" on sh -c "mkdir -p $guest_prefix && WINEPREFIX=$guest_prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' wineboot -i && WINEPREFIX=$guest_prefix wineserver -w && test -f $guest_prefix/system.reg") \
     > "$work/prefix.log" 2>&1 || { cat "$work/prefix.log" >&2; die "making the Wine prefix in the guest failed"; }
   log "Wine prefix made ($(( $(date +%s) - t1 )) s)"
   echo "$image_version" > "$work/version"
