@@ -12,13 +12,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH="${WINEARCH:-win32}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  # A ready-made pristine prefix (the emulated VM of scripts/wine-vm.sh has one):
-  # copying it takes seconds where making one there takes Wine minutes.
-  if [ -f "${OSTREL_WINE_PREFIX_TEMPLATE:-}/system.reg" ]; then
-    cp -a "$OSTREL_WINE_PREFIX_TEMPLATE/." "$WINEPREFIX/"
-  else
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w || true
-  fi
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
 fi
 exec wine "$@"

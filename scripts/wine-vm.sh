@@ -226,9 +226,14 @@ run_guest() {  # IMAGE_DIR PERSIST COMMAND...
       printf 'export %s=%q\n' "$name" "${!name}"
     done < <(compgen -e | grep -E '^(OSTREL_|WINE|CTEST_|GTEST_|ASAN_|UBSAN_|TSAN_|LSAN_)' || true)
     printf 'export TERM=dumb LANG=C.UTF-8\n'
-    # A Wine prefix made when the image was built: the test scripts copy it
-    # instead of making their own, which takes Wine minutes under emulation.
-    printf '[ -f %s/system.reg ] && export OSTREL_WINE_PREFIX_TEMPLATE=%s\n' "$guest_prefix" "$guest_prefix"
+    # The Wine prefix made when the image was built: the Windows unit tier uses
+    # it as it is and the e2e driver copies it to the guest's own disk, where
+    # making one would take Wine minutes and a prefix in the 9p share is slow.
+    # The guest's disk is thrown away after the run, so every run starts clean.
+    printf 'if [ -f %s/system.reg ]; then\n' "$guest_prefix"
+    printf '  export OSTREL_WINE_PREFIX_TEMPLATE=%s OSTREL_WINE_PREFIX_DIR=/var/tmp/ostrel-wine\n' "$guest_prefix"
+    printf '  export WINEPREFIX="${WINEPREFIX:-%s}"\n' "$guest_prefix"
+    printf 'fi\n'
     printf 'cd %q || exit 125\n' "$(pwd -P)"
     printf 'exec'
     printf ' %q' "$@"
