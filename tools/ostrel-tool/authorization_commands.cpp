@@ -5,6 +5,7 @@
 // accepts) and the deployment file's starting byte; the response is built by
 // the same code.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,9 +63,11 @@ bool executable_digest(const authorization_options& o, uint8_t out[16], std::str
     return false;
   }
   if (!o.exe.empty()) {
-    std::FILE* file = std::fopen(o.exe.c_str(), "rb");
+    std::error_code ec;
+    std::FILE* file = std::filesystem::is_regular_file(o.exe, ec) ? std::fopen(o.exe.c_str(), "rb")
+                                                                   : nullptr;
     if (!file) {
-      error = o.exe + ": cannot open";
+      error = o.exe + ": cannot open (no readable file)";
       return false;
     }
     script::file_digest(file, out);
@@ -136,7 +139,8 @@ void print_report(const read_result& r) {
   print_digest("mod digest", field(r.text, script::cs_mod_digest, 16), d.mod,
                d.mod ? "for mod directory " + json_string(f.mod_directory) : "(no --mod given matches)");
   print_digest("provider digest", field(r.text, script::cs_provider_digest, 32), d.provider,
-               d.provider ? "for provider ID " + json_string(f.provider_id) : "(no --provider given matches)");
+               d.provider ? "for provider ID " + json_string(f.provider_id)
+                          : "(no --provider given matches)");
   print_digest("executable check", field(r.text, script::cs_executable_check, 32), d.executable,
                "for executable MD5 " + hex_bytes(r.executable, 16));
 }

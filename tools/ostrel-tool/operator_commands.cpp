@@ -237,7 +237,8 @@ int lookup_decode(const lookup_options& o) {
                    answer, error))
     return refuse(input_name(o.input) + ": " + error);
   if (!answer.code_ok)
-    return refuse(input_name(o.input) + ": the answer's code does not verify for this request with " + o.deploy);
+    return refuse(input_name(o.input) + ": the answer's code does not verify for this request with " +
+                  o.deploy);
   if (o.json) {
     std::printf("%s\n", answer_json(answer).text("kind", "answer").number("size", data.size())
                             .raw("request", request_json(request).str()).str().c_str());

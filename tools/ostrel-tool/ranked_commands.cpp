@@ -18,8 +18,8 @@
 #include "output.h"
 #include "ranked/ranked_blob.h"
 #include "ranked/ranked_file.h"
-#include "service/deploy_file.h"
 #include "server_list.h"
+#include "service/deploy_file.h"
 #include "service/ranked_messages.h"
 
 namespace tool {
