@@ -160,6 +160,7 @@ TEST_F(ToolAuthorization, BadInputIsOneRefusalLine) {
       {"challenge check challenge.txt" + knowledge(), "give the server's executable with --exe"},
       {"challenge check challenge.txt --exe-md5 12ab" + knowledge(), "--exe-md5 takes 32 hex digits"},
       {"challenge check challenge.txt --exe nowhere.exe" + knowledge(), "nowhere.exe: cannot open"},
+      {"challenge check challenge.txt --exe ." + knowledge(), ".: cannot open (no readable file)"},
       {"challenge check challenge.txt --mod mods/bf2" + md5, "give the provider IDs"},
       {"response build challenge.txt" + md5 + knowledge() + " --command twelve_chars",
        "at most 11 characters"},
