@@ -23,6 +23,8 @@ declare -a results=()
 total_passed=0
 total_failed=0
 total_skipped=0
+# A command that a tier's ctest runs through, when set for that call (the VM).
+runner=()
 run_tier() {  # name, ctest args...
   local name=$1
   shift
@@ -30,7 +32,7 @@ run_tier() {  # name, ctest args...
   local log
   log=$(mktemp)
   local rc=0
-  ctest "$@" --output-on-failure 2>&1 | tee "$log" || rc=1
+  "${runner[@]}" ctest "$@" --output-on-failure 2>&1 | tee "$log" || rc=1
   # "NN% tests passed, F tests failed out of T"
   local line failed=0 total=0 skipped=0
   line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
@@ -67,14 +69,25 @@ build fuzz
 
 export OSTREL_WIN_BIN="$root/build/dll"
 wine_note=""
+wine_runner=()
 if ! bash scripts/wine-probe.sh -v; then
-  wine_note="Wine cannot run 32-bit programs on this machine: the Windows unit tier is skipped and the end-to-end tier runs only its DLL table checks (objdump); both run in full where Wine works"
+  if [ "${OSTREL_WINE_VM:-0}" = 1 ]; then
+    # An emulated x86-64 machine runs the Wine tiers instead (slow: software emulation).
+    wine_note="Wine cannot run 32-bit programs on this machine: the Wine tiers ran inside an emulated VM (scripts/wine-vm.sh)"
+    wine_runner=(bash scripts/wine-vm.sh --)
+    echo "=== build: the Wine VM's image (once)"
+    bash scripts/wine-vm.sh --image
+  else
+    wine_note="Wine cannot run 32-bit programs on this machine: the Windows unit tier is skipped and the end-to-end tier runs only its DLL table checks (objdump); both run in full where Wine works (or with OSTREL_WINE_VM=1, inside an emulated VM)"
+  fi
   echo "=== NOTE: $wine_note"
 fi
 # Serially: some tests bind the fixed ports the library talks to.
 run_tier "unit (ASan+UBSan)" --test-dir build/native-asan -L unit
+runner=("${wine_runner[@]}")
 run_tier "end to end (Wine)" --test-dir build/native-asan -L e2e
 run_tier "Windows unit (Wine)" --test-dir build/dll
+runner=()
 TSAN_OPTIONS="halt_on_error=1" run_tier "unit (TSan)" --test-dir build/native-tsan -L unit
 run_tier "fuzz smoke" --test-dir build/fuzz -L fuzz -j "$jobs"
 

@@ -32,7 +32,13 @@ std::string win_bin() {
 std::string client_dir() { return win_bin() + "/testbed/client"; }
 std::string server_dir() { return win_bin() + "/testbed/w32ded_server"; }
 std::string plain_dir() { return win_bin() + "/testbed/plain"; }
-std::string wine_prefix() { return std::string(OSTREL_BUILD_DIR) + "/e2e-wineprefix"; }
+// The emulated VM of scripts/wine-vm.sh names a folder on its own disk: a prefix
+// in the shared build tree is slow there.
+std::string prefix_dir() {
+  const char* dir = std::getenv("OSTREL_WINE_PREFIX_DIR");
+  return dir && *dir ? dir : OSTREL_BUILD_DIR;
+}
+std::string wine_prefix() { return prefix_dir() + "/e2e-wineprefix"; }
 
 std::string unix_path(const std::string& windows_path) {
   std::string p = windows_path;
@@ -63,14 +69,20 @@ bool wine_runs() { return std::system("wine --version >/dev/null 2>&1") == 0; }
 void start_wine() {
   set_wine_environment();
   std::string prefix = wine_prefix();
-  std::string templ = std::string(OSTREL_BUILD_DIR) + "/e2e-wineprefix-template";
   // Building a prefix takes Wine about 20 s: make it once, copy it fresh for
-  // every run so that registry and per-user files never leak between runs.
-  std::string make_template =
-      "test -f '" + templ + "/system.reg' || (rm -rf '" + templ + "' && WINEPREFIX='" + templ +
-      "' wineboot -i >/dev/null 2>&1; WINEPREFIX='" + templ + "' wineserver -w)";
+  // every run so that registry and per-user files never leak between runs. The
+  // emulated VM carries a pristine one, made when its image was built (there,
+  // Wine takes minutes to make one).
+  const char* ready = std::getenv("OSTREL_WINE_PREFIX_TEMPLATE");
+  std::string templ = ready && *ready ? ready : prefix_dir() + "/e2e-wineprefix-template";
+  std::string make_template = "test -f '" + templ + "/system.reg' || (rm -rf '" + templ +
+                              "' && WINEPREFIX='" + templ +
+                              "' wineboot -i >/dev/null 2>&1; WINEPREFIX='" + templ +
+                              "' wineserver -w)";
   std::system(make_template.c_str());
-  std::system(("rm -rf '" + prefix + "' && cp -a '" + templ + "' '" + prefix + "'").c_str());
+  std::system(("mkdir -p '" + prefix_dir() + "' && rm -rf '" + prefix + "' && cp -a '" + templ +
+               "' '" + prefix + "'")
+                  .c_str());
   std::system("wineserver -p >/dev/null 2>&1");
 }
 
