@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace service {
 
@@ -66,24 +67,27 @@ void server_fields(digest_input& d, const challenge_facts& f) {
 
 }  // namespace
 
-bool check_challenge(const std::string& challenge, uint8_t start_byte, const uint8_t executable_md5[16],
-                     const std::vector<std::string>& provider_ids,
-                     const std::vector<std::string>& mod_directories, challenge_facts* facts,
-                     std::string* why) {
-  auto fail = [why](const char* reason) {
-    if (why) *why = reason;
+bool read_challenge(const std::string& challenge, uint8_t start_byte, const uint8_t executable_md5[16],
+                    const std::vector<std::string>& provider_ids,
+                    const std::vector<std::string>& mod_directories, challenge_facts* facts,
+                    challenge_digests* digests, std::string* why) {
+  if (challenge.size() != 179 || challenge.compare(0, 3, "R4-") != 0) {
+    if (why)
+      *why = "not a challenge string (179 characters starting with \"R4-\"; this one has " +
+             std::to_string(challenge.size()) + ")";
     return false;
-  };
-  if (challenge.size() != 179 || challenge.compare(0, 3, "R4-") != 0)
-    return fail("not a challenge string");
+  }
   challenge_facts f;
   uint8_t cipher[16];
-  if (!from_hex(challenge, 3, 16, f.nonce) || !from_hex(challenge, 35, 16, cipher))
-    return fail("not hexadecimal");
-  for (size_t i = 67; i < 179; ++i) {
-    char c = challenge[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return fail("not hexadecimal");
+  for (size_t i = 3; i < 179; ++i) {
+    const char c = challenge[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+      if (why) *why = "not hexadecimal (character " + std::to_string(i) + " is no lower-case hex digit)";
+      return false;
+    }
   }
+  from_hex(challenge, 3, 16, f.nonce);
+  from_hex(challenge, 35, 16, cipher);
   // Deciphering the identity block: plain[i] = cipher[i] ^ nonce[i] ^ cipher[i - 1].
   uint8_t plain[16];
   for (int i = 0; i < 16; ++i)
@@ -96,52 +100,74 @@ bool check_challenge(const std::string& challenge, uint8_t start_byte, const uin
   std::memcpy(f.server_address, plain + 12, 4);
   f.time_text = std::to_string(f.time);
 
+  challenge_digests d;
   digest_input identity;
   identity.raw(f.nonce, 16);
   server_fields(identity, f);
   identity.u32(f.time);
-  if (identity.md5_hex() != challenge.substr(67, 32)) return fail("identity digest differs");
+  d.identity = identity.md5_hex() == challenge.substr(67, 32);
 
-  bool mod_found = false;
   for (const std::string& mod : mod_directories) {
-    digest_input d;
-    d.raw(f.nonce, 16);
-    server_fields(d, f);
-    d.text(mod);
-    d.text(f.time_text);
-    if (d.md5_hex().compare(0, 16, challenge, 99, 16) == 0) {
+    digest_input m;
+    m.raw(f.nonce, 16);
+    server_fields(m, f);
+    m.text(mod);
+    m.text(f.time_text);
+    if (m.md5_hex().compare(0, 16, challenge, 99, 16) == 0) {
       f.mod_directory = mod;
-      mod_found = true;
+      d.mod = true;
       break;
     }
   }
-  if (!mod_found) return fail("mod digest matches no known mod directory");
 
-  bool provider_found = false;
   for (const std::string& id : provider_ids) {
-    digest_input d;
-    d.raw(f.nonce, 16);
-    d.port(f.query_port);
-    d.port(f.game_port);
-    d.raw(f.server_address, 4);
-    d.raw(f.interface_address, 4);
-    d.text(id);
-    d.text(f.time_text);
-    if (d.md5_hex() == challenge.substr(115, 32)) {
+    digest_input p;
+    p.raw(f.nonce, 16);
+    p.port(f.query_port);
+    p.port(f.game_port);
+    p.raw(f.server_address, 4);
+    p.raw(f.interface_address, 4);
+    p.text(id);
+    p.text(f.time_text);
+    if (p.md5_hex() == challenge.substr(115, 32)) {
       f.provider_id = id;
-      provider_found = true;
+      d.provider = true;
       break;
     }
   }
-  if (!provider_found) return fail("provider digest matches no known provider ID");
 
   digest_input check;
   check.raw(f.nonce, 16);
   check.raw(executable_md5, 16);
   check.text(f.time_text);
   server_fields(check, f);
-  if (check.md5_hex() != challenge.substr(147, 32)) return fail("executable check digest differs");
+  d.executable = check.md5_hex() == challenge.substr(147, 32);
 
+  if (facts) *facts = f;
+  if (digests) *digests = d;
+  return true;
+}
+
+const char* challenge_failure(const challenge_digests& d) {
+  if (!d.identity) return "identity digest differs";
+  if (!d.mod) return "mod digest matches no known mod directory";
+  if (!d.provider) return "provider digest matches no known provider ID";
+  if (!d.executable) return "executable check digest differs";
+  return nullptr;
+}
+
+bool check_challenge(const std::string& challenge, uint8_t start_byte, const uint8_t executable_md5[16],
+                     const std::vector<std::string>& provider_ids,
+                     const std::vector<std::string>& mod_directories, challenge_facts* facts,
+                     std::string* why) {
+  challenge_facts f;
+  challenge_digests d;
+  if (!read_challenge(challenge, start_byte, executable_md5, provider_ids, mod_directories, &f, &d, why))
+    return false;
+  if (const char* failure = challenge_failure(d)) {
+    if (why) *why = failure;
+    return false;
+  }
   if (facts) *facts = f;
   return true;
 }

@@ -26,6 +26,8 @@ out=$(cd "$work" && PATH="$work/bin:$PATH" bash -euo pipefail -c "$block" 2>&1) 
 echo "$out"
 for expected in "0x7FE59444 web-aa54rz5i.legacy.test" "0x05BF381D Stats-R6F8SU2Z.legacy.test" \
   "answer.bin: lookup answer of" "code verifies" "0x7FE59444 127.0.0.1 127.0.0.2" '"entries": 2' \
-  "serial 7, default port 16567, 2 servers" "192.0.2.8:16568 flags 3"; do
+  "serial 7, default port 16567, 2 servers" "192.0.2.8:16568 flags 3" "challenge verifies" \
+  "server address      203.0.113.5" 'verifies for provider ID "dev-provider"' \
+  "000102030405060708090a0b0c0d0e0fd6878ab7d89e368cdff5d2ea64232f157870354a2e518c5972bf975b66be2911"; do
   grep -qF -- "$expected" <<<"$out" || { echo "FAIL: output lacks '$expected'" >&2; exit 1; }
 done

@@ -65,6 +65,8 @@ TEST_F(ToolRanked, BadInputIsOneRefusalLine) {
   tampered.back() ^= 1;
   dir_.write("tampered.bin", tampered);
   dir_.write("bad_list.txt", as_bytes("192.0.2.7:0\n"));
+  // Flags 0 off the default port would be a 0 record byte, the end of the list.
+  dir_.write("flags_0.txt", as_bytes("192.0.2.7 0\n192.0.2.8:16568 0\n192.0.2.9\n"));
   dir_.write("text.txt", as_bytes("hello\n"));
   dir_.write("other.conf", as_bytes("ranked_key_chain = 1 2 3 4\nranked_mac_chain = 1 2 3 4\n"
                                     "ranked_feedback = 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n"));
@@ -75,6 +77,7 @@ TEST_F(ToolRanked, BadInputIsOneRefusalLine) {
       {"ranked verify tampered.bin", "does not verify"},
       {"ranked verify text.txt", "does not verify"},
       {"ranked sign bad_list.txt", "list line 1: \"0\" is not a port"},
+      {"ranked sign flags_0.txt", "list line 2: flags 0 only for a server on the default port (16567)"},
       {"ranked decode text.txt", "not a \"rankedservers\" file"},
       {"ranked verify --deploy other.conf tampered.bin", "not this build's"},
   };

@@ -9,5 +9,6 @@ void add_player_commands(CLI::App& app, int& result);    // patch-exe
 void add_operator_commands(CLI::App& app, int& result);  // none in the players' build
 void add_stats_commands(CLI::App& app, int& result);     // snapshot, session
 void add_ranked_commands(CLI::App& app, int& result);    // ranked sign, verify, decode
+void add_authorization_commands(CLI::App& app, int& result);  // challenge check, response build
 
 }  // namespace tool

@@ -31,6 +31,8 @@ bool write_all(const std::string& path, const std::vector<uint8_t>& data, std::s
 
 }  // namespace
 
+std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
+
 bool read_input(const std::string& path, std::vector<uint8_t>& out, std::string& error,
                 size_t limit) {
   out.clear();
@@ -53,12 +55,12 @@ bool read_input(const std::string& path, std::vector<uint8_t>& out, std::string&
   bool failed = std::ferror(f) != 0;
   if (!is_stdin) std::fclose(f);
   if (too_big) {
-    error = (is_stdin ? std::string("standard input") : path) + ": larger than " +
+    error = input_name(path) + ": larger than " +
             std::to_string(limit >> 20) + " MiB";
     return false;
   }
   if (failed) {
-    error = reason(is_stdin ? "standard input" : path, "cannot read");
+    error = reason(input_name(path), "cannot read");
     return false;
   }
   return true;

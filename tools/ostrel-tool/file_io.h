@@ -9,6 +9,9 @@
 
 namespace tool {
 
+// How refusals name an input: its path, or "standard input" for "-".
+std::string input_name(const std::string& path);
+
 // Reads all of path ("-": standard input), at most limit bytes.
 bool read_input(const std::string& path, std::vector<uint8_t>& out, std::string& error,
                 size_t limit = size_t{256} << 20);

@@ -5,9 +5,9 @@
 #include "lookup_view.h"
 
 #include <cstring>
-#include <sstream>
 
 #include "base/bytes.h"
+#include "listed_lines.h"
 #include "redirect/address_entries.h"
 #include "redirect/address_table.h"
 #include "redirect/lookup_cache.h"
@@ -156,15 +156,9 @@ bool parse_address_table(const std::string& text,
                          std::vector<std::pair<uint32_t, std::vector<uint32_t>>>& out,
                          std::string& error) {
   out.clear();
-  std::istringstream lines(text);
-  std::string line;
-  int number = 0;
-  while (std::getline(lines, line)) {
-    ++number;
-    std::istringstream words(line);
-    std::string first;
-    if (!(words >> first) || first[0] == '#') continue;
-    const std::string where = "table line " + std::to_string(number) + ": ";
+  const bool read = for_each_listed_line(text, "table", [&](const std::string& where,
+                                                            const std::vector<std::string>& words) {
+    const std::string& first = words[0];
     uint32_t key = 0;
     if (first.rfind("0x", 0) == 0 || first.rfind("0X", 0) == 0) {
       uint8_t k[4];
@@ -176,22 +170,23 @@ bool parse_address_table(const std::string& text,
     } else {
       key = redirect::name_key(first.c_str());
     }
+    if (words.size() < 2 || words.size() > 16) {
+      error = where + "a name takes 1 to 15 addresses";
+      return false;
+    }
     std::vector<uint32_t> addresses;
-    std::string word;
-    while (words >> word) {
+    for (size_t i = 1; i < words.size(); ++i) {
       uint32_t a = 0;
-      if (!parse_ipv4(word, &a)) {
-        error = where + "\"" + word + "\" is not an IPv4 address";
+      if (!parse_ipv4(words[i], &a)) {
+        error = where + "\"" + words[i] + "\" is not an IPv4 address";
         return false;
       }
       addresses.push_back(a);
     }
-    if (addresses.empty() || addresses.size() > 15) {
-      error = where + "a name takes 1 to 15 addresses";
-      return false;
-    }
     out.emplace_back(key, addresses);
-  }
+    return true;
+  });
+  if (!read) return false;
   if (out.empty()) {
     error = "the table names no host";
     return false;

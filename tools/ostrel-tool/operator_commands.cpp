@@ -5,13 +5,13 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "base/bytes.h"
 #include "commands.h"
 #include "file_io.h"
+#include "fresh_bytes.h"
 #include "lookup_view.h"
 #include "output.h"
 #include "redirect/lookup_protocol.h"
@@ -55,17 +55,6 @@ bool lookup_chain(const lookup_options& o, uint32_t chain[4], std::string& error
   return true;
 }
 
-std::string input_name(const std::string& path) { return path == "-" ? "standard input" : path; }
-
-std::string utc(uint32_t seconds) {
-  std::time_t t = seconds;
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
-  return buf;
-}
-
 // The request values an answer is keyed on: from --request, or --id/--time/--tag.
 bool request_from_options(const lookup_options& o, const uint32_t chain[4], request_values& out,
                           std::string& error) {
@@ -75,11 +64,11 @@ bool request_from_options(const lookup_options& o, const uint32_t chain[4], requ
     const std::vector<uint8_t> data = bytes_or_hex(raw);
     service::lookup_request_seen seen;
     if (!service::decode_lookup_request(chain, data.data(), data.size(), seen)) {
-      error = o.request_file + ": not a lookup request";
+      error = input_name(o.request_file) + ": not a lookup request";
       return false;
     }
     if (!seen.code_ok) {
-      error = o.request_file + ": the request's code does not verify with " + o.deploy;
+      error = input_name(o.request_file) + ": the request's code does not verify with " + o.deploy;
       return false;
     }
     std::memcpy(out.id, seen.id, sizeof out.id);
@@ -184,12 +173,7 @@ int lookup_encode(const lookup_options& o) {
   if (!parse_address_table(std::string(table_text.begin(), table_text.end()), table, error))
     return refuse(input_name(o.input) + ": " + error);
   uint8_t nonce[8];
-  if (o.nonce.empty()) {
-    std::random_device random;
-    for (uint8_t& b : nonce) b = static_cast<uint8_t>(random());
-  } else if (!parse_hex_bytes(o.nonce, nonce, sizeof nonce)) {
-    return refuse("--nonce takes 16 hex digits, not \"" + o.nonce + "\"");
-  }
+  if (!given_or_fresh("--nonce", o.nonce, nonce, sizeof nonce, error)) return refuse(error);
   size_t left_out = 0;
   const service::lookup_payload payload = service::payload_from_table(table, &left_out);
   if (left_out > 0)
@@ -225,11 +209,11 @@ int lookup_decode(const lookup_options& o) {
     service::lookup_request_seen seen;
     if (!service::decode_lookup_request(chain, data.data(), data.size(), seen) ||
         data.size() > redirect::lookup_request_max_size)
-      return refuse(o.input + ": a lookup request holds 38 to " +
+      return refuse(input_name(o.input) + ": a lookup request holds 38 to " +
                     std::to_string(redirect::lookup_request_max_size) + " bytes; this one " +
                     std::to_string(data.size()));
     if (!seen.code_ok)
-      return refuse(o.input + ": the request's code does not verify with " + o.deploy);
+      return refuse(input_name(o.input) + ": the request's code does not verify with " + o.deploy);
     request_values r;
     std::memcpy(r.id, seen.id, sizeof r.id);
     r.time = seen.time;
@@ -240,7 +224,7 @@ int lookup_decode(const lookup_options& o) {
                               .flag("code_ok", true).str().c_str());
     else
       std::printf("lookup request, %zu bytes: id %s, time %u (%s), tag %s%s\n  host image record %s\n",
-                  data.size(), hex_bytes(r.id, 8).c_str(), r.time, utc(r.time).c_str(),
+                  data.size(), hex_bytes(r.id, 8).c_str(), r.time, utc_text(r.time).c_str(),
                   hex_u32(r.tag).c_str(), r.tag == redirect::lookup_client_tag ? "" : " (not the client's)",
                   record.empty() ? "(none)" : record.c_str());
     return 0;
@@ -253,7 +237,8 @@ int lookup_decode(const lookup_options& o) {
                    answer, error))
     return refuse(input_name(o.input) + ": " + error);
   if (!answer.code_ok)
-    return refuse(o.input + ": the answer's code does not verify for this request with " + o.deploy);
+    return refuse(input_name(o.input) + ": the answer's code does not verify for this request with " +
+                  o.deploy);
   if (o.json) {
     std::printf("%s\n", answer_json(answer).text("kind", "answer").number("size", data.size())
                             .raw("request", request_json(request).str()).str().c_str());
@@ -300,7 +285,7 @@ int cache_decode(const lookup_options& o) {
   cache_view cache;
   if (!decode_cache(chain, data.data(), data.size(), cache, error)) return refuse(input_name(o.input) + ": " + error);
   if (!cache.answer.code_ok)
-    return refuse(o.input + ": the cached answer's code does not verify with " + o.deploy);
+    return refuse(input_name(o.input) + ": the cached answer's code does not verify with " + o.deploy);
   const int64_t age = static_cast<int64_t>(std::time(nullptr)) - cache.request.time;
   if (o.json) {
     std::printf("%s\n", answer_json(cache.answer).text("kind", "cache").number("size", data.size())
@@ -309,7 +294,7 @@ int cache_decode(const lookup_options& o) {
   } else {
     std::printf("look-up cache file, %zu bytes: request id %s, time %u (%s, %lld s ago), tag %s\n",
                 data.size(), hex_bytes(cache.request.id, 8).c_str(), cache.request.time,
-                utc(cache.request.time).c_str(), static_cast<long long>(age),
+                utc_text(cache.request.time).c_str(), static_cast<long long>(age),
                 hex_u32(cache.request.tag).c_str());
     print_entries(cache.answer);
   }
@@ -335,6 +320,7 @@ void add_operator_commands(CLI::App& app, int& result) {
   add_cache(app, result);
   add_stats_commands(app, result);
   add_ranked_commands(app, result);
+  add_authorization_commands(app, result);
 }
 
 }  // namespace tool

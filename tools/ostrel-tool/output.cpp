@@ -2,6 +2,7 @@
 #include "output.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "base/bytes.h"
 
@@ -88,6 +89,14 @@ std::string ipv4_text(uint32_t network_order) {
   bytes::store_u32le(b, network_order);  // the bytes as they sit in memory
   char buf[16];
   std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+  return buf;
+}
+
+std::string utc_text(uint32_t seconds) {
+  const std::time_t t = seconds;
+  const std::tm* tm = std::gmtime(&t);  // the tool runs on one thread
+  char buf[32];
+  if (!tm || std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", tm) == 0) return "?";
   return buf;
 }
 

@@ -31,5 +31,6 @@ std::string json_array(const std::vector<std::string>& items);  // items are JSO
 std::string hex_u32(uint32_t value);  // "0x1234ABCD"
 std::string hex_bytes(const uint8_t* data, size_t size);  // lower-case, no spaces
 std::string ipv4_text(uint32_t network_order);
+std::string utc_text(uint32_t seconds);  // "2023-11-14 22:13:20 UTC"
 
 }  // namespace tool

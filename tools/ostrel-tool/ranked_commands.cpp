@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,10 +13,12 @@
 #include "commands.h"
 #include "deploy_values.h"
 #include "file_io.h"
+#include "fresh_bytes.h"
 #include "lookup_view.h"
 #include "output.h"
 #include "ranked/ranked_blob.h"
 #include "ranked/ranked_file.h"
+#include "server_list.h"
 #include "service/deploy_file.h"
 #include "service/ranked_messages.h"
 
@@ -32,8 +32,6 @@ struct ranked_options {
   uint16_t default_port = 16567;
   bool json = false;
 };
-
-std::string name_of(const std::string& path) { return path == "-" ? "standard input" : path; }
 
 bool ranked_keys_of(const ranked_options& o, service::ranked_keys& keys, std::string& error) {
   service::deploy_values values;
@@ -58,55 +56,6 @@ bool keys_are_this_builds(const ranked_options& o, std::string& error) {
   return true;
 }
 
-// "a.b.c.d[:port] [flags]" lines, "#" comments.
-bool parse_server_list(const std::string& text, uint16_t default_port,
-                       std::vector<service::ranked_server>& out, std::string& error) {
-  std::istringstream lines(text);
-  std::string line;
-  int number = 0;
-  while (std::getline(lines, line)) {
-    ++number;
-    std::istringstream words(line);
-    std::string server, flags_word, extra;
-    if (!(words >> server) || server[0] == '#') continue;
-    const std::string where = "list line " + std::to_string(number) + ": ";
-    service::ranked_server s;
-    s.port = default_port;
-    const size_t colon = server.find(':');
-    if (!parse_ipv4(server.substr(0, colon), &s.address)) {
-      error = where + "\"" + server + "\" is not ADDRESS[:PORT]";
-      return false;
-    }
-    if (colon != std::string::npos) {
-      const std::string port = server.substr(colon + 1);
-      if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(port) == 0 || std::stoul(port) > 65535) {
-        error = where + "\"" + port + "\" is not a port";
-        return false;
-      }
-      s.port = static_cast<uint16_t>(std::stoul(port));
-    }
-    if (words >> flags_word) {
-      if (flags_word.size() > 2 || flags_word.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(flags_word) > 63) {
-        error = where + "flags are a number from 0 to 63, not \"" + flags_word + "\"";
-        return false;
-      }
-      s.flags = static_cast<uint8_t>(std::stoul(flags_word));
-    }
-    if (words >> extra) {
-      error = where + "more than ADDRESS[:PORT] [FLAGS]";
-      return false;
-    }
-    out.push_back(s);
-  }
-  if (out.size() > ranked::ranked_max_entries) {
-    error = "a list holds at most " + std::to_string(ranked::ranked_max_entries) + " servers";
-    return false;
-  }
-  return true;
-}
-
 int sign(const ranked_options& o) {
   service::ranked_keys keys;
   std::string error;
@@ -114,18 +63,13 @@ int sign(const ranked_options& o) {
   if (!ranked_keys_of(o, keys, error) || !read_input(o.input, text, error)) return refuse(error);
   std::vector<service::ranked_server> servers;
   if (!parse_server_list(std::string(text.begin(), text.end()), o.default_port, servers, error))
-    return refuse(name_of(o.input) + ": " + error);
+    return refuse(input_name(o.input) + ": " + error);
   uint8_t nonce[ranked::ranked_nonce_size];
-  if (o.nonce.empty()) {
-    std::random_device random;
-    for (uint8_t& b : nonce) b = static_cast<uint8_t>(random());
-  } else if (!parse_hex_bytes(o.nonce, nonce, sizeof nonce)) {
-    return refuse("--nonce takes 32 hex digits, not \"" + o.nonce + "\"");
-  }
+  if (!given_or_fresh("--nonce", o.nonce, nonce, sizeof nonce, error)) return refuse(error);
   const std::vector<uint8_t> blob =
       service::seal_ranked_blob(keys, nonce, service::ranked_body(o.serial, o.default_port, servers));
   if (blob.size() > ranked::ranked_blob_max_size)
-    return refuse(name_of(o.input) + ": the blob would exceed " +
+    return refuse(input_name(o.input) + ": the blob would exceed " +
                   std::to_string(ranked::ranked_blob_max_size) + " bytes");
   if (!o.output.empty() && !replace_file(o.output, blob, error)) return refuse(error);
   if (o.json)
@@ -142,7 +86,7 @@ int sign(const ranked_options& o) {
 // Verifies and lists a blob with the library's routines.
 int list_blob(const ranked_options& o, std::vector<uint8_t> blob, const char* what) {
   if (ranked::verify_ranked_blob(blob.data(), blob.size()) != 0)
-    return refuse(name_of(o.input) + ": the " + what + " does not verify (version, length " +
+    return refuse(input_name(o.input) + ": the " + what + " does not verify (version, length " +
                   std::to_string(blob.size()) + " or signature)");
   std::vector<uint8_t> table(ranked::ranked_table_size);
   const size_t count = ranked::build_ranked_table(blob.data(), blob.size(), table.data());
@@ -183,10 +127,10 @@ int decode_file(const ranked_options& o) {
   if (!keys_are_this_builds(o, error) || !read_input(o.input, file, error)) return refuse(error);
   if (file.size() < ranked::rlf_blob ||
       std::memcmp(file.data() + ranked::rlf_magic, ranked::ranked_file_magic, 4) != 0)
-    return refuse(name_of(o.input) + ": not a \"rankedservers\" file (no \"HRC1\" at its start)");
+    return refuse(input_name(o.input) + ": not a \"rankedservers\" file (no \"HRC1\" at its start)");
   const uint32_t length = bytes::load_u32le(file.data() + ranked::rlf_length);
   if (length != file.size() - ranked::rlf_blob)
-    return refuse(name_of(o.input) + ": its length field says a blob of " + std::to_string(length) +
+    return refuse(input_name(o.input) + ": its length field says a blob of " + std::to_string(length) +
                   " bytes, the file holds " + std::to_string(file.size() - ranked::rlf_blob));
   return list_blob(o, std::vector<uint8_t>(file.begin() + ranked::rlf_blob, file.end()), "file");
 }

@@ -7,14 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "base/bytes.h"
 #include "commands.h"
+#include "deploy_keys.h"
 #include "deploy_values.h"
-#include "digest/md5.h"
 #include "file_io.h"
 #include "lookup_view.h"
 #include "output.h"
@@ -32,18 +31,6 @@ struct stats_options {
   bool json = false;
 };
 
-std::string name_of(const std::string& path) { return path == "-" ? "standard input" : path; }
-
-bool read_keys(const stats_options& o, service::stats_keys& keys, std::string& error) {
-  service::deploy_values values;
-  if (!service::read_deploy_file(o.deploy, values, error)) return false;
-  if (!service::stats_keys_from(values, keys, error)) {
-    error = o.deploy + ": " + error;
-    return false;
-  }
-  return true;
-}
-
 std::string text_of(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // ---- snapshot decode --------------------------------------------------------
@@ -52,13 +39,13 @@ int snapshot_decode(const stats_options& o) {
   service::stats_keys keys;
   std::string error;
   std::vector<uint8_t> data;
-  if (!read_keys(o, keys, error) || !read_input(o.input, data, error)) return refuse(error);
+  if (!read_stats_keys(o.deploy, keys, error) || !read_input(o.input, data, error)) return refuse(error);
   // A whole captured request: its tsdata header and the body behind the blank line.
   std::string tsdata = o.tsdata;
   const std::string text = text_of(data);
   if (text.rfind("POST ", 0) == 0) {
     const size_t end = text.find("\r\n\r\n");
-    if (end == std::string::npos) return refuse(name_of(o.input) + ": an HTTP request without its blank line");
+    if (end == std::string::npos) return refuse(input_name(o.input) + ": an HTTP request without its blank line");
     const std::string header = "X-Ostrel-tsdata: ";
     const size_t at = text.find(header);
     if (at != std::string::npos && at < end && tsdata.empty())
@@ -70,9 +57,9 @@ int snapshot_decode(const stats_options& o) {
   service::snapshot_seen seen;
   std::string why;
   if (!service::decode_snapshot_body(keys, data.data(), data.size(), o.providers, seen, why))
-    return refuse(name_of(o.input) + ": " + why);
+    return refuse(input_name(o.input) + ": " + why);
   if (!tsdata.empty() && !service::decode_tsdata(keys, tsdata, seen, why))
-    return refuse(name_of(o.input) + ": X-Ostrel-tsdata: " + why);
+    return refuse(input_name(o.input) + ": X-Ostrel-tsdata: " + why);
   const std::string payload(seen.data.begin(), seen.data.end());
   if (o.json) {
     json_object j;
@@ -104,7 +91,7 @@ bool decode_request(const stats_options& o, const service::stats_keys& keys, con
   const std::vector<uint8_t> data = bytes_or_hex(raw);
   if (data.size() != snapshot::session_datagram_size ||
       std::memcmp(data.data(), snapshot::session_request_magic, 4) != 0) {
-    error = name_of(path) + ": not a session request (56 bytes starting with \"HRSQ\")";
+    error = input_name(path) + ": not a session request (56 bytes starting with \"HRSQ\")";
     return false;
   }
   if (o.providers.empty()) {
@@ -112,7 +99,7 @@ bool decode_request(const stats_options& o, const service::stats_keys& keys, con
     return false;
   }
   if (!service::decode_session_request(keys, data.data(), data.size(), o.providers, seen)) {
-    error = name_of(path) + ": the request is not signed by any provider ID given";
+    error = input_name(path) + ": the request is not signed by any provider ID given";
     return false;
   }
   return true;
@@ -122,7 +109,7 @@ int session_decode(const stats_options& o) {
   service::stats_keys keys;
   std::string error;
   std::vector<uint8_t> raw;
-  if (!read_keys(o, keys, error) || !read_input(o.input, raw, error)) return refuse(error);
+  if (!read_stats_keys(o.deploy, keys, error) || !read_input(o.input, raw, error)) return refuse(error);
   const std::vector<uint8_t> data = bytes_or_hex(raw);
   const bool reply = data.size() >= 4 && std::memcmp(data.data(), snapshot::session_reply_magic, 4) == 0;
   if (!reply) {
@@ -156,7 +143,7 @@ int session_decode(const stats_options& o) {
   uint32_t flags = 0, service_time = 0;
   if (snapshot::check_session_reply(data.data(), data.size(), request.r, id,
                                     request.provider_id.c_str(), &flags, &service_time) != 0)
-    return refuse(name_of(o.input) + ": not a valid reply to this request (digest, echo or length)");
+    return refuse(input_name(o.input) + ": not a valid reply to this request (digest, echo or length)");
   if (o.json)
     std::printf("%s\n", json_object().text("kind", "reply").text("provider_id", request.provider_id)
                             .number("service_time", service_time).number("session_flags", flags)

@@ -24,6 +24,28 @@ struct challenge_facts {
   std::string mod_directory;
 };
 
+// Which digests of a challenge verify, each on its own.
+struct challenge_digests {
+  bool identity = false;
+  bool mod = false;         // for facts.mod_directory
+  bool provider = false;    // for facts.provider_id
+  bool executable = false;  // the executable check digest, for the MD5 given
+};
+
+// Reads a challenge and checks every digest without stopping at the first
+// that differs, so that an operator sees all of them: false and why when the
+// text is no challenge string (length, prefix, digits); otherwise true, the
+// deciphered fields (the mod directory and provider ID that matched, if any)
+// and which digests verify.
+bool read_challenge(const std::string& challenge, uint8_t start_byte, const uint8_t executable_md5[16],
+                    const std::vector<std::string>& provider_ids,
+                    const std::vector<std::string>& mod_directories, challenge_facts* facts,
+                    challenge_digests* digests, std::string* why);
+
+// Why a read challenge is refused: the first digest that does not verify, in
+// the order the service checks them; nullptr when every one does.
+const char* challenge_failure(const challenge_digests& digests);
+
 // true and the facts when every digest of the challenge verifies with one of
 // the provider IDs and one of the mod directories; false and why otherwise.
 // start_byte: the chain cipher's starting byte of the identity block.
