@@ -8,13 +8,19 @@
 #   bash scripts/wine-vm.sh --image           only build the guest image (once)
 #   bash scripts/wine-vm.sh --rebuild-image   build it again from nothing
 #
-# The directory above the repository (and OSTREL_VM_SHARES, a colon-separated
-# list of more directories) is shared with the guest through 9p at the same
-# absolute path, so build trees with absolute paths work there as they are.
-# The guest sees the current environment's OSTREL_*, WINE*, CTEST_*, GTEST_*,
-# ASAN_*, UBSAN_* and TSAN_* variables. Its disk is thrown away after every run
-# (qemu -snapshot), so any number of runs may share one image; the guest has its
-# own loopback, so its tests do not bind the host's ports.
+# The directory above the repository (and the one holding its git data, the
+# current directory and OSTREL_VM_SHARES, a colon-separated list) is shared with
+# the guest through 9p at the same absolute path, so build trees with absolute
+# paths work there as they are. The guest sees the current environment's
+# OSTREL_*, WINE*, CTEST_*, GTEST_*, ASAN_*, UBSAN_*, TSAN_* and LSAN_*
+# variables. Its disk is thrown away after every run (qemu -snapshot), so any
+# number of runs may share one image; the guest has its own loopback, so its
+# tests do not bind the host's ports, and no network.
+#
+# The image carries a pristine Wine prefix (making one takes Wine minutes under
+# emulation): in the guest WINEPREFIX names it unless the caller set one, and
+# OSTREL_WINE_PREFIX_TEMPLATE / OSTREL_WINE_PREFIX_DIR tell the e2e driver to
+# copy it to the guest's own disk.
 #
 # The image (Debian 12 with Wine, the runtime libraries of the native test
 # programs, cmake's ctest and a kernel) is built once with debootstrap into
@@ -99,6 +105,9 @@ mount -t tmpfs tmpfs /dev/shm
 mount -t tmpfs tmpfs /tmp
 hostname ostrel-vm
 ip link set lo up
+# No network and no name server: a name outside the hosts file is plainly not
+# found (asking an absent server would say "try again" instead).
+sed -i 's/^hosts:.*/hosts: files/' /etc/nsswitch.conf
 while read -r tag dir; do
   mkdir -p "$dir"
   mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000,cache=loose "$tag" "$dir"
