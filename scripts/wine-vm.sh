@@ -313,6 +313,9 @@ ensure_image
 add_share() {
   local d
   d=$(cd "$1" 2>/dev/null && pwd -P) || return 0
+  # Never a folder that holds the guest's /tmp: Wine keeps its server socket
+  # there, and a 9p share cannot hold sockets (a clone in /tmp shares itself).
+  case "/tmp/" in "${d%/}"/*) return 0 ;; esac
   local s
   for s in "${shares[@]}"; do
     case "$d/" in "$s"/*) return 0 ;; esac
@@ -324,6 +327,7 @@ candidates=("$(dirname "$here")")
 common=$(git -C "$here" rev-parse --path-format=absolute --git-common-dir 2>/dev/null || true)
 [ -n "$common" ] && candidates+=("$(dirname "$(dirname "$common")")")
 while IFS= read -r d; do add_share "$d"; done < <(printf '%s\n' "${candidates[@]}" | awk '{ print length, $0 }' | sort -n | cut -d' ' -f2-)
+add_share "$here"
 IFS=: read -r -a extra <<< "${OSTREL_VM_SHARES:-}"
 for d in "${extra[@]}"; do [ -n "$d" ] && add_share "$d"; done
 add_share "$(pwd -P)"
