@@ -11,9 +11,10 @@ calls=${1:-5000000}
 function=${2:-htonl}
 rounds=${ROUNDS:-6}
 bin=${OSTREL_WIN_BIN:-build/dll}
+wine_run=$(pwd)/scripts/wine-run.sh
 run() {  # dir -> ns per call
   (cd "$bin/testbed/$1" && printf 'bench_passthrough %s %s\nexit\n' "$calls" "$function" |
-     ../../../../scripts/wine-run.sh hostsim.exe 2>/dev/null | tr -d '\r' | awk '/^ok [0-9.]+$/ {print $2}')
+     "$wine_run" hostsim.exe 2>/dev/null | tr -d '\r' | awk '/^ok [0-9.]+$/ {print $2}')
 }
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 through=() plain=()

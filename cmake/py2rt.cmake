@@ -1,15 +1,10 @@
 # The real Python 2 runtime (dice_py.dll) that the dedicated-server copy of
 # hostsim embeds, as the game's server embeds its own.  It is a test
-# dependency built from Debian's source package by the shared build script into
+# dependency built from Debian's source package by scripts/py2rt-dll.sh into
 # the build tree (once; later builds find it there), never part of the sources
 # and never shipped beside ostrel.dll.
 set(OSTREL_PY2RT_DIR "${CMAKE_BINARY_DIR}/py2rt" CACHE PATH "Where the Python 2 runtime is built")
-find_file(OSTREL_PY2RT_SCRIPT build.sh
-  PATHS "${CMAKE_SOURCE_DIR}/../shared/py2rt" "${CMAKE_SOURCE_DIR}/../../shared/py2rt"
-  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-if(NOT OSTREL_PY2RT_SCRIPT)
-  message(FATAL_ERROR "shared/py2rt/build.sh not found beside the repository; set OSTREL_PY2RT_SCRIPT")
-endif()
+set(OSTREL_PY2RT_SCRIPT "${CMAKE_SOURCE_DIR}/scripts/py2rt-dll.sh")
 
 set(OSTREL_PY2RT_DLL "${OSTREL_PY2RT_DIR}/dice_py.dll")
 set(OSTREL_PY2RT_IMPLIB "${OSTREL_PY2RT_DIR}/libdice_py.dll.a")

@@ -1,26 +1,19 @@
 #!/usr/bin/env bash
 # Builds the real Python 2 runtime that the dedicated-server tests embed, into
 # the build tree (never committed, never shipped): dice_py.dll for hostsim's
-# server copy under Wine, from the shared build script beside the repository.
-# Idempotent: a runtime already built returns at once.  About two minutes the
-# first time (fetching Debian's python2.7 source package and compiling it).
+# server copy under Wine (scripts/py2rt-dll.sh), and the same sources built
+# natively for the unit tier.  Idempotent: a runtime already built returns at
+# once.  Under a minute on two idle cores the first time, several on busy ones
+# (fetching Debian's python2.7 source package and compiling it twice).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-script=""
-for candidate in ../shared/py2rt/build.sh ../../shared/py2rt/build.sh; do
-  if [ -f "$candidate" ]; then script=$candidate; break; fi
-done
-if [ -z "$script" ]; then
-  echo "py2rt: shared/py2rt/build.sh not found beside the repository" >&2
-  exit 1
-fi
 start=$(date +%s)
-bash "$script" build/py2rt
+bash scripts/py2rt-dll.sh build/py2rt
 echo "py2rt: Windows runtime ready ($(( $(date +%s) - start )) s)"
 
 # The same runtime built natively, for the native tests that run the script
 # module inside a real interpreter on machines without Wine.  From the source
-# tarball that the shared script fetched and checked; no interpreter files are
+# tarball that py2rt-dll.sh fetched and checked; no interpreter files are
 # needed (the tests start it without its library).
 native=build/py2rt-native
 if [ ! -s "$native/libpython2.7.a" ]; then
