@@ -86,8 +86,8 @@ if ! bash scripts/wine-probe.sh -v; then
   fi
   echo "=== NOTE: $wine_note"
 fi
-# Serially: some tests bind the fixed ports the library talks to.
-run_tier "unit (ASan+UBSan)" --test-dir build/native-asan -L unit
+# Tests that bind the fixed ports the library talks to share a resource lock.
+run_tier "unit (ASan+UBSan)" --test-dir build/native-asan -L unit -j "$jobs"
 if [ "$wine_vm_broken" = 1 ]; then
   total_failed=$((total_failed + 2))
   results+=("end to end (Wine): FAILED (no VM)" "Windows unit (Wine): FAILED (no VM)")
@@ -97,7 +97,7 @@ else
   run_tier "Windows unit (Wine)" --test-dir build/dll
   runner=()
 fi
-TSAN_OPTIONS="halt_on_error=1" run_tier "unit (TSan)" --test-dir build/native-tsan -L unit
+TSAN_OPTIONS="halt_on_error=1" run_tier "unit (TSan)" --test-dir build/native-tsan -L unit -j "$jobs"
 run_tier "fuzz smoke" --test-dir build/fuzz -L fuzz -j "$jobs"
 
 echo

@@ -96,6 +96,10 @@ bool log_collector::start(std::string* error) {
   if (fd_ < 0) return fail("socket");
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
     return fail(errno == EADDRINUSE ? "address in use" : "bind");
+  socklen_t length = sizeof at;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&at), &length) != 0)
+    return fail("getsockname");
+  port_ = ntohs(at.sin_port);
   stopping_ = false;
   thread_ = std::thread([this] { run(); });
   return true;

@@ -1,10 +1,15 @@
 // Arbitrary text as the list of servers an operator hands ranked sign: it is
 // refused with one line, or every server it lists comes out of the library's
-// table once the list is sealed, none lost to the record format.
+// table once the list is sealed, with its address, port and flags, none lost
+// or changed by the record format.
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/bytes.h"
 #include "deploy_values.h"
 #include "lookup_signing.h"
 #include "ranked/ranked_blob.h"
@@ -31,5 +36,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(ranked::verify_ranked_blob(blob.data(), blob.size()) == 0);
   static std::vector<uint8_t> table(ranked::ranked_table_size);
   check(ranked::build_ranked_table(blob.data(), blob.size(), table.data()) == servers.size());
+  // The table is in its own order: compare sorted entries.
+  using entry = std::array<uint8_t, ranked::ranked_entry_size>;
+  std::vector<entry> want(servers.size()), got(servers.size());
+  for (size_t i = 0; i < servers.size(); ++i) {
+    entry& e = want[i];
+    std::memcpy(e.data() + ranked::rle_address, &servers[i].address, 4);
+    bytes::store_u16be(e.data() + ranked::rle_port, servers[i].port);
+    bytes::store_u16le(e.data() + ranked::rle_flags, servers[i].flags & ranked::record_flags_mask);
+    std::memcpy(got[i].data(), table.data() + i * ranked::ranked_entry_size, ranked::ranked_entry_size);
+  }
+  std::sort(want.begin(), want.end());
+  std::sort(got.begin(), got.end());
+  check(got == want);
   return 0;
 }

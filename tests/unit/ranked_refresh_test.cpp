@@ -6,11 +6,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/bytes.h"
@@ -56,11 +54,26 @@ class RankedRefresh : public redirect_test::redirect_fixture {
     redirect_fixture::TearDown();
   }
   int refresh() { return ranked::refresh_ranked_list(ip(127, 0, 0, 1), master_.port()); }
-  // The acknowledgements once the master has read n of them and the final
-  // one has had time to arrive.
-  std::vector<uint32_t> ack_masks(int n) const {
-    master_.wait_for(kind::acknowledgement, n, 2000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // A refresh on a held monotonic clock: the 1000 ms resend spacing never
+  // comes, so only the fragment count sends acknowledgements, however slow
+  // the machine.  A refresh stuck for many waits is pushed past its deadline.
+  int refresh_on_held_clock() {
+    platform::test::hold_monotonic();
+    int waits = 0;
+    platform::test::set_wait_hook([&waits] {
+      if (++waits == 400) platform::test::advance_monotonic(ranked::refresh_deadline_ms + 1);
+    });
+    const int result = refresh();
+    platform::test::set_wait_hook(nullptr);
+    platform::test::use_running_monotonic();
+    EXPECT_LT(waits, 400) << "stuck until the deadline";
+    return result;
+  }
+  // The acknowledgements once the master has read n of them.  Loopback keeps
+  // their order and the one that completes the list is sent last, so an
+  // extra acknowledgement shows as a wrong mask or a longer list.
+  std::vector<uint32_t> ack_masks(size_t n) const {
+    EXPECT_TRUE(master_.wait_for(kind::acknowledgement, static_cast<int>(n), 30000));
     std::vector<uint32_t> out;
     for (const auto& d : master_.received())
       if (d.what == kind::acknowledgement) out.push_back(d.mask);
@@ -88,20 +101,12 @@ class RankedRefresh : public redirect_test::redirect_fixture {
 TEST_F(RankedRefresh, FragmentsInAnyOrderMakeTheListAndItsFile) {
   master_.set_fragment_size(21);  // a 63-byte blob in three fragments
   master_.set_fragment_order({2, 0, 1});
-  const auto t0 = std::chrono::steady_clock::now();
-  ASSERT_EQ(refresh(), 0);
-  const bool within_spacing = std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(900);
+  ASSERT_EQ(refresh_on_held_clock(), 0);
   ASSERT_EQ(master_.last_blob().size(), 63u);
   EXPECT_EQ(ranked::ranked_count(), 3u);
   EXPECT_TRUE(ranked::ranked_lookup(ip(127, 0, 0, 1), bytes::to_network_u16(16567)));
-  // The last acknowledgement carries all three (a slow run may add one sent
-  // after the 1000 ms spacing before it).
-  const std::vector<uint32_t> acks = ack_masks(1);
-  ASSERT_FALSE(acks.empty());
-  EXPECT_EQ(acks.back(), 7u);
-  if (within_spacing) {
-    EXPECT_EQ(acks, std::vector<uint32_t>{7u}) << "no acknowledgement before the last";
-  }
+  EXPECT_EQ(ack_masks(1), std::vector<uint32_t>{7u})
+      << "one acknowledgement, carrying all three, once the last fragment is in";
 
   const auto seen = master_.received();
   EXPECT_EQ(seen[0].what, kind::availability);
@@ -130,17 +135,10 @@ TEST_F(RankedRefresh, AcknowledgesEveryFifthFragmentAndSurvivesLossAndDuplicates
   for (uint8_t i = 1; i <= 30; ++i) many.push_back({ip(10, 0, 1, i), 29900, 1});
   master_.set_servers(many, 29900);
   master_.set_fragment_size(16);  // 194 bytes: 13 fragments
-  const auto t0 = std::chrono::steady_clock::now();
-  ASSERT_EQ(refresh(), 0);
-  const bool within_spacing = std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(900);
+  ASSERT_EQ(refresh_on_held_clock(), 0);
   std::vector<int> bits;
   for (uint32_t m : ack_masks(3)) bits.push_back(std::popcount(m));
-  ASSERT_FALSE(bits.empty());
-  EXPECT_EQ(bits.back(), 13);
-  // A slow run also acknowledges on the 1000 ms spacing, which moves the count.
-  if (within_spacing) {
-    EXPECT_EQ(bits, (std::vector<int>{5, 10, 13}));
-  }
+  EXPECT_EQ(bits, (std::vector<int>{5, 10, 13}));
   EXPECT_EQ(ranked::ranked_count(), 30u);
 
   for (fault f : {fault::lose_one, fault::duplicated}) {
@@ -182,24 +180,35 @@ TEST_F(RankedRefresh, FailuresKeepTableAndFile) {
     master_.reset();
     master_.set_servers({{ip(10, 9, 9, 9), 1, 1}}, 29900);
     master_.set_fault(c.f);
-    const auto t0 = std::chrono::steady_clock::now();
+    // On a held clock: the cases that end early do so with the clock where
+    // it stood; the others see it move a quarter second per wait until the
+    // deadline ends them.
+    platform::test::hold_monotonic();
+    const uint64_t began = platform::monotonic_ms();
+    int waits = 0;
+    platform::test::set_wait_hook([&] {
+      ++waits;
+      if (c.waits_out_the_deadline || waits >= 400)
+        platform::test::advance_monotonic(ranked::refresh_wait_step_ms);
+    });
     EXPECT_EQ(refresh(), 1);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    platform::test::set_wait_hook(nullptr);
+    const uint64_t elapsed = platform::monotonic_ms() - began;
+    platform::test::use_running_monotonic();
     if (c.waits_out_the_deadline) {
-      EXPECT_GE(seconds, 4.9);
-      EXPECT_LT(seconds, 7.0);
+      EXPECT_GT(elapsed, ranked::refresh_deadline_ms);
+      EXPECT_LE(elapsed, ranked::refresh_deadline_ms + ranked::refresh_wait_ms);
     } else {
-      EXPECT_LT(seconds, 4.0);
+      EXPECT_EQ(elapsed, 0u) << "ended before the deadline";
     }
     EXPECT_EQ(ranked::ranked_count(), 3u) << "the previous list stays";
     EXPECT_FALSE(ranked::ranked_lookup(ip(10, 9, 9, 9), bytes::to_network_u16(1)));
     EXPECT_EQ(file(), good_file);
   }
-  // Without an answer the availability query goes out about once a second.
-  const int queries = master_.count(kind::availability);
-  EXPECT_GE(queries, 5);
-  EXPECT_LE(queries, 6);
+  // Without an answer the availability query goes out once a second, from
+  // the start up to the deadline itself: six times.
+  EXPECT_TRUE(master_.wait_for(kind::availability, 6, 30000));
+  EXPECT_EQ(master_.count(kind::availability), 6);
 }
 
 TEST_F(RankedRefresh, PausesSixtySecondsAfterASuccessOnly) {

@@ -3,6 +3,7 @@
 // the working folder are a private temporary folder.
 #pragma once
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <cstdint>
 #include <cstring>
@@ -31,6 +32,21 @@ inline uint32_t ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   uint32_t v;
   std::memcpy(&v, bytes, 4);  // network byte order, as the library holds it
   return v;
+}
+
+// A name's key worked out with OpenSSL's MD5, apart from the library's own
+// key routine (which the reference lookup service also uses).
+inline uint32_t openssl_name_key(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  unsigned char d[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_Digest(lower.data(), lower.size(), d, &n, EVP_md5(), nullptr);
+  uint32_t key = 0;
+  for (int word = 0; word < 4; ++word)
+    for (int i = 0; i < 4; ++i) key ^= static_cast<uint32_t>(d[word * 4 + i]) << (24 - 8 * i);
+  return key;
 }
 
 // Frees the calling thread's answer block (the library keeps it for the

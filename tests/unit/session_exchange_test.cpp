@@ -1,12 +1,13 @@
-// The session exchange against the reference session responder on
-// 127.0.0.1:29950: what an accepted reply stores, every reply that must be
-// ignored, and the reply check against a reply made here by hand.
+// The session exchange against the reference session responder on a
+// loopback port of its own: what an accepted reply stores, every reply that
+// must be ignored, its two-second wait on the monotonic clock, and the reply
+// check against a reply made here by hand.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <poll.h>
 
-#include <chrono>
+#include <atomic>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "service/session_responder.h"
@@ -28,15 +29,22 @@ class SessionExchange : public snapshot_test::snapshot_fixture {
     responder_.set_flags(0xA5);
     responder_.set_service_time(1800000777);
     ASSERT_TRUE(responder_.start());
+    platform::test::map_send_port(snapshot::session_port, responder_.port());
     socket_ = platform::udp_open();
     ASSERT_NE(socket_, platform::invalid_socket);
   }
   void TearDown() override {
     platform::socket_close(socket_);
     responder_.stop();
+    platform::test::map_send_port(snapshot::session_port, 0);
     snapshot_fixture::TearDown();
   }
-  service::session_responder responder_{snapshot_test::keys()};
+  // Nothing waits to be read on the exchange's socket.
+  bool socket_drained() const {
+    pollfd p{static_cast<int>(socket_), POLLIN, 0};
+    return ::poll(&p, 1, 0) == 0;
+  }
+  service::session_responder responder_{snapshot_test::keys(), 0};
   platform::socket_handle socket_ = platform::invalid_socket;
 };
 
@@ -62,19 +70,22 @@ TEST_F(SessionExchange, AcceptedReplySetsFlagsServiceTimeAndMidpoint) {
 TEST_F(SessionExchange, RepliesItMustIgnore) {
   const fault faults[] = {fault::silence, fault::wrong_length, fault::other_sender,
                           fault::digest_without_r, fault::wrong_port};
-  // Each bad reply has reached the library (and been dropped) before the
-  // test clock is moved past the two seconds the exchange waits.
-  responder_.on_request([](const service::session_request_seen&, bool) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    platform::test::advance_monotonic(snapshot::session_wait_ms + 500);
+  // The monotonic clock stands still until the responder has handled the
+  // request and the library has read every reply it sent; only then does it
+  // jump past the wait, so each bad reply is dropped, not missed.
+  std::atomic<bool> handled{false};
+  responder_.on_request([&](const service::session_request_seen&, bool) { handled = true; });
+  platform::test::hold_monotonic();
+  platform::test::set_wait_hook([&] {
+    if (handled && socket_drained()) platform::test::advance_monotonic(snapshot::session_wait_ms);
   });
   for (fault f : faults) {
     SCOPED_TRACE(static_cast<int>(f));
     responder_.set_fault(f);
     responder_.clear();
-    const auto t0 = std::chrono::steady_clock::now();
+    handled = false;
     EXPECT_EQ(snapshot::session_exchange(socket_), 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(handled);
     EXPECT_EQ(responder_.exchanges().size(), 1u) << "the request itself was valid";
     EXPECT_EQ(block_->session_flags, 0x10u);
     EXPECT_EQ(block_->service_time, 0u);
@@ -83,25 +94,39 @@ TEST_F(SessionExchange, RepliesItMustIgnore) {
 
   // A responder that does not know this provider does not answer at all.
   responder_.set_fault(fault::none);
+  handled = false;
   text::copy_bounded(block_->provider_id, sizeof block_->provider_id, "PROV-unknown");
   EXPECT_EQ(snapshot::session_exchange(socket_), 1);
+  EXPECT_TRUE(handled);
   EXPECT_EQ(block_->service_time, 0u);
 }
 
-TEST_F(SessionExchange, TheRealWaitIsTwoSeconds) {
+TEST_F(SessionExchange, WaitsTwoSecondsOnTheMonotonicClock) {
+  // Each wait moves the held clock by one poll: with no reply the exchange
+  // gives up exactly at the deadline, whatever the date does meanwhile.
+  platform::test::hold_monotonic();
+  const uint64_t began = platform::monotonic_ms();
+  constexpr int waits_in_deadline = snapshot::session_wait_ms / snapshot::session_poll_ms;
+  int waits = 0;
+  platform::test::set_wait_hook([&] {
+    if (++waits == 2) platform::test::set_clock(snapshot_test::test_date + 86400);
+    if (waits == 3) platform::test::set_clock(snapshot_test::test_date - 3600);
+    platform::test::advance_monotonic(snapshot::session_poll_ms);
+  });
   responder_.set_fault(fault::silence);
-  const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(snapshot::session_exchange(socket_), 1);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_GE(seconds, 1.9);
-  EXPECT_LT(seconds, 3.5);
+  EXPECT_EQ(platform::monotonic_ms() - began, snapshot::session_wait_ms);
+  EXPECT_EQ(waits, waits_in_deadline);
 }
 
 TEST_F(SessionExchange, NoStatisticsHostNoRequest) {
   snapshot_test::map_stats_host(0);
   EXPECT_EQ(snapshot::session_exchange(socket_), 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(responder_.requests(), 0);
+  // A request from the same socket would reach the responder before the next
+  // exchange's: once that one is answered, the count is complete.
+  snapshot_test::map_stats_host(snapshot_test::ip(127, 0, 0, 1));
+  EXPECT_EQ(snapshot::session_exchange(socket_), 0);
+  EXPECT_EQ(responder_.requests(), 1);
 }
 
 std::vector<uint8_t> md5(const std::vector<uint8_t>& m) {

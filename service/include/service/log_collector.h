@@ -37,6 +37,7 @@ std::string format_log_record(const log_record& record);
 
 class log_collector {
  public:
+  // port 0 takes any free port (see port()).
   explicit log_collector(uint16_t port = log_collector_port, std::string address = "127.0.0.1");
   ~log_collector();
   log_collector(const log_collector&) = delete;
@@ -49,6 +50,7 @@ class log_collector {
   // ("address in use" and the like) when the port cannot be bound.
   bool start(std::string* error = nullptr);
   void stop();
+  uint16_t port() const { return port_; }
 
   std::vector<log_record> records() const;
   size_t rejected() const { return rejected_.load(); }  // datagrams that failed the header check
