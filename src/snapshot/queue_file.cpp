@@ -22,11 +22,12 @@ void check_digest(const uint8_t* data, const uint8_t* body, uint32_t body_length
 }  // namespace
 
 void format_queue_head(uint8_t* head, uint32_t sequence, uint32_t submitted,
-                       uint32_t body_length) {
+                       uint32_t body_length, uint32_t writer) {
   std::memcpy(head + qf_magic, queue_file_magic, sizeof queue_file_magic);
   bytes::store_u32le(head + qf_sequence, sequence);
   bytes::store_u32le(head + qf_submitted, submitted);
   bytes::store_u32le(head + qf_body_length, body_length);
+  bytes::store_u32le(head + qf_writer, writer);
   check_digest(head, head + qf_body, body_length, head + qf_check);
 }
 
@@ -46,6 +47,7 @@ queue_file_fault parse_queue_file(const uint8_t* data, size_t size, queue_file_v
   out->sequence = bytes::load_u32le(data + qf_sequence);
   out->submitted = bytes::load_u32le(data + qf_submitted);
   out->body_length = body_length;
+  out->writer = bytes::load_u32le(data + qf_writer);
   out->body = data + qf_body;
   return queue_file_fault::none;
 }

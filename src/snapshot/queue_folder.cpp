@@ -1,4 +1,4 @@
-// Queue files.  The 32 bytes of the file's head are written into the header
+// Queue files.  The 36 bytes of the file's head are written into the header
 // reserve just in front of the body, so that head and body go out as one run
 // without a copy; this happens only while no other thread holds the record
 // (before it is queued), as the worker writes its HTTP header there later.
@@ -55,7 +55,8 @@ int write_file(const snapshot_record& record, int number) {
     return 1;
   platform::create_folder(folder);
   uint8_t* head = record.buffer + record.header_reserve - qf_body;
-  format_queue_head(head, record.sequence, record.submitted, record.body_length);
+  format_queue_head(head, record.sequence, record.submitted, record.body_length,
+                    platform::process_id());
   return core::replace_user_file(name, head, qf_body + record.body_length);
 }
 
@@ -71,8 +72,18 @@ struct found_file {
   uint32_t stored_sequence;
 };
 
+// Another server process of this user that still runs keeps its own files:
+// taking them would send its snapshots twice.  An identifier that a new
+// process has taken since only delays those files to a later start.
+bool writer_runs(uint32_t writer) {
+  char image[core::user_path_size];
+  return writer != platform::process_id() &&
+         platform::process_image_name(writer, image, sizeof image) == 0;
+}
+
 // Reads file `number` into a record whose body sits behind the usual header
-// reserve.  0 when sound; 1 when absent; 2 when set aside.
+// reserve.  0 when sound; 1 when absent or another running process's; 2 when
+// set aside.
 int read_file(int number, found_file* out) {
   char name[core::user_name_size];
   char path[core::user_path_size];
@@ -104,6 +115,10 @@ int read_file(int number, found_file* out) {
     core::log_printf("SNAPSHOT: queue file %s set aside (%s), never to be sent\r\n", name,
                      queue_file_fault_text(fault));
     return 2;
+  }
+  if (writer_runs(view.writer)) {
+    delete[] buffer;
+    return 1;
   }
   out->record.buffer = buffer;
   out->record.header_reserve = reserve;
@@ -148,6 +163,7 @@ void forget_snapshot(snapshot_record& record) {
 }
 
 int restore_queue() {
+  if (!snapshot_lock) return 0;  // no queue to restore into: the files wait
   found_file found[queue_file_count];
   int count = 0;
   for (int number = 0; number < queue_file_count; ++number) {

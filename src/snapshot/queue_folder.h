@@ -25,7 +25,8 @@ void forget_snapshot(snapshot_record& record);
 // Server-mode start-up: puts the snapshots of the queue folder back into the
 // queue, oldest first and ahead of any new one, renumbered from the
 // submission counter; files that are cut short, foreign or fail their check
-// are set aside as "<name>.bad" with a log line.  The number restored.
+// are set aside as "<name>.bad" with a log line; files of another server
+// process that still runs are left to it.  The number restored.
 int restore_queue();
 // Forgets which file numbers are in use and that the fallback was logged:
 // a new process, for tests that reuse one.

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       view.body_length < snapshot::queue_file_min_body || view.body_length > snapshot::queue_file_max_body)
     std::abort();
   std::vector<uint8_t> again(bytes);
-  snapshot::format_queue_head(again.data(), view.sequence, view.submitted, view.body_length);
+  snapshot::format_queue_head(again.data(), view.sequence, view.submitted, view.body_length,
+                              view.writer);
   if (again != bytes) std::abort();
   return 0;
 }

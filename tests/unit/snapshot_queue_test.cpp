@@ -10,6 +10,7 @@
 
 #include "base/bytes.h"
 #include "snapshot/provider_id.h"
+#include "snapshot/queue_file.h"
 #include "snapshot/snapshot_queue.h"
 #include "snapshot_fixture.h"
 
@@ -173,11 +174,13 @@ TEST_F(SnapshotQueueFolder, SurvivesRestartsOldestFirstAheadOfNewOnes) {
   submit('c');
   EXPECT_EQ(queue_files(), (std::vector<std::string>{"queued-00.hsq", "queued-01.hsq", "queued-02.hsq"}));
   const std::vector<uint8_t> first = file_bytes("queued-00.hsq");
-  ASSERT_EQ(first.size(), 32u + 70u);
+  ASSERT_EQ(first.size(), 36u + 70u);
   EXPECT_EQ(std::string(first.begin(), first.begin() + 4), "HSQ1");
   EXPECT_EQ(bytes::load_u32le(first.data() + 4), 41u);
   EXPECT_EQ(bytes::load_u32le(first.data() + 8), snapshot_test::test_date);
   EXPECT_EQ(bytes::load_u32le(first.data() + 12), 70u);
+  EXPECT_EQ(bytes::load_u32le(first.data() + 16), platform::process_id());
+  EXPECT_EQ(std::vector<uint8_t>(first.begin() + 36, first.end()), std::vector<uint8_t>(70, 'a'));
 
   restart();
   EXPECT_NE(log_text().find("SNAPSHOT: 3 queued snapshots restored from the queue folder\r\n"),
@@ -237,6 +240,25 @@ TEST_F(SnapshotQueueFolder, BadFilesAreSetAsideNeverSent) {
   // A set-aside name is free again for new snapshots.
   submit('t');
   EXPECT_EQ(drain_bodies(), (std::vector<std::pair<uint32_t, int>>{{1, 's'}, {2, 't'}}));
+}
+
+// Two servers of one user share the folder: the files of one that still runs
+// are its own, and a start-up of the other leaves them alone.
+TEST_F(SnapshotQueueFolder, FilesOfAnotherRunningServerAreLeftToIt) {
+  submit('o');
+  std::vector<uint8_t> other = file_bytes("queued-00.hsq");
+  snapshot::format_queue_head(other.data(), 9, snapshot_test::test_date, 70, 4242);
+  put_file("queued-00.hsq", other);
+  platform::test::set_process_image_name(4242, "\\Device\\HarddiskVolume1\\w32ded\\game.exe");
+  restart();
+  EXPECT_EQ(snapshot::queue_count(), 0u);
+  EXPECT_EQ(queue_files(), std::vector<std::string>{"queued-00.hsq"});
+  submit('n');  // takes another number: the running server's file stays whole
+  EXPECT_EQ(file_bytes("queued-00.hsq"), other);
+  platform::test::clear_process_image_names();  // it has ended
+  restart();
+  EXPECT_EQ(drain_bodies(), (std::vector<std::pair<uint32_t, int>>{{1, 'n'}, {2, 'o'}}))
+      << "in the order of the numbers they were written with";
 }
 
 TEST_F(SnapshotQueueFolder, FolderThatCannotBeWrittenLeavesTheQueueInMemory) {
