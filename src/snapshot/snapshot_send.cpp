@@ -30,31 +30,26 @@ quad address_bytes(uint32_t address) {
   return {b[0], b[1], b[2], b[3]};
 }
 
-// One attempt's lines: written unless the attempt is quiet, and the last
-// failure kept for the report.
+// One attempt's lines: written unless the attempt is quiet; the last one is
+// kept, so that a failure can be reported as it was logged.
 struct attempt {
   bool quiet;
   send_report* report;
+  char last[600] = {};
 
   void line(const char* format, ...) OSTREL_PRINTF(2, 3) {
-    char text[600];
     va_list args;
     va_start(args, format);
-    text::format_bounded_v(text, sizeof text, format, args);
+    text::format_bounded_v(last, sizeof last, format, args);
     va_end(args);
-    if (!quiet) core::log_printf("%s\r\n", text);
+    if (!quiet) core::log_printf("%s\r\n", last);
   }
-  int fail(send_step step, int code, const char* format, ...) OSTREL_PRINTF(4, 5) {
-    char text[600];
-    va_list args;
-    va_start(args, format);
-    text::format_bounded_v(text, sizeof text, format, args);
-    va_end(args);
-    if (!quiet) core::log_printf("%s\r\n", text);
+  // The last line, without its "SNAPSHOT: " prefix (the worker's own lines
+  // carry it), as the failure of the report.
+  int fail(send_step step, int code) {
     report->step = step;
     report->code = code;
-    // Without the "SNAPSHOT: " prefix, which the worker's own lines carry.
-    const char* bare = std::strncmp(text, "SNAPSHOT: ", 10) == 0 ? text + 10 : text;
+    const char* bare = std::strncmp(last, "SNAPSHOT: ", 10) == 0 ? last + 10 : last;
     text::copy_bounded(report->failure, sizeof report->failure, bare);
     return send_transient;
   }
@@ -89,8 +84,7 @@ platform::socket_handle connect_any(attempt& a, const uint32_t* addresses, int c
       return s;
     }
     a.line("SNAPSHOT: could not connect to %d.%d.%d.%d (%d)", q.a, q.b, q.c, q.d, *error);
-    text::format_bounded(a.report->failure, sizeof a.report->failure,
-                         "could not connect to %d.%d.%d.%d (%d)", q.a, q.b, q.c, q.d, *error);
+    a.fail(send_step::connect, *error);
     platform::socket_close(s);
   }
   return platform::invalid_socket;
@@ -216,17 +210,22 @@ int send_snapshot(snapshot_record& record, send_report* report, bool quiet) {
   attempt a{quiet, report};
   a.line("SNAPSHOT: trying to send snapshot (%lu bytes) ...",
          static_cast<unsigned long>(record.body_length));
-  if (prepare_header(record) != 0) return a.fail(send_step::header, 0, "SNAPSHOT: cannot prepare header");
+  if (prepare_header(record) != 0) {
+    a.line("SNAPSHOT: cannot prepare header");
+    return a.fail(send_step::header, 0);
+  }
   uint32_t addresses[stats_max_addresses];
   const int count = resolve_stats_host(addresses, stats_max_addresses);
-  if (count <= 0) return a.fail(send_step::resolve, 0, "SNAPSHOT: cannot resolve hostname");
+  if (count <= 0) {
+    a.line("SNAPSHOT: cannot resolve hostname");
+    return a.fail(send_step::resolve, 0);
+  }
   int error = 0;
   const platform::socket_handle s = connect_any(a, addresses, count, &error);
   if (s == platform::invalid_socket) {
-    report->step = error ? send_step::connect : send_step::socket;
-    report->code = error;
-    if (!error) text::copy_bounded(report->failure, sizeof report->failure, "no socket");
-    return send_transient;
+    if (error) return send_transient;  // the last address's failure is reported
+    text::copy_bounded(a.last, sizeof a.last, "no socket");  // reported, not logged
+    return a.fail(send_step::socket, 0);
   }
 
   const size_t total = size_t{record.header_length} + record.body_length;
@@ -234,10 +233,7 @@ int send_snapshot(snapshot_record& record, send_report* report, bool quiet) {
   a.line("SNAPSHOT: sent %d/%d bytes of data", static_cast<int>(sent), static_cast<int>(total));
   if (sent < total) {
     platform::socket_close(s);
-    report->step = send_step::send;
-    text::format_bounded(report->failure, sizeof report->failure, "sent %d/%d bytes of data",
-                         static_cast<int>(sent), static_cast<int>(total));
-    return send_transient;
+    return a.fail(send_step::send, 0);
   }
 
   char reply[reply_buffer_size];
@@ -255,11 +251,9 @@ int send_snapshot(snapshot_record& record, send_report* report, bool quiet) {
     report->step = send_step::none;
     return send_delivered;
   }
-  const int outcome = report->outcome;
-  a.fail(send_step::reply, reply_status(reply), "SNAPSHOT: server replied with (%d) -> '%.*s'",
-         result, reply_log_length, reply);
-  report->outcome = outcome;
-  return outcome;
+  a.line("SNAPSHOT: server replied with (%d) -> '%.*s'", result, reply_log_length, reply);
+  a.fail(send_step::reply, reply_status(reply));
+  return report->outcome;
 }
 
 }  // namespace snapshot
