@@ -31,11 +31,14 @@ TEST(ServerFlow, HandshakeExchangeSnapshotPlayerTokenLogAndCompanion) {
 // the queue folder across a restart of the server, and both arrive, once
 // each, when the web server is up again.
 TEST(ServerFlow, QueuedSnapshotsSurviveARestartWhileTheWebServerIsDown) {
+  // The lookup service (the statistics host's address) and the web server
+  // are all this needs.
   server_flow::reference_service service;
   // Before gpaInit the snapshot digests carry the empty provider ID.
   service.web.add_provider("");
   std::string why;
-  ASSERT_TRUE(service.start(&why)) << why;
+  ASSERT_TRUE(service.lookup.start());
+  ASSERT_TRUE(service.web.start(&why)) << why;
   ASSERT_TRUE(service.web.set_fault(service::stats_http_server::fault::refuse));
   hostsim server;
   ASSERT_TRUE(start_flow_server(server));
@@ -70,7 +73,8 @@ TEST(ServerFlow, QueuedSnapshotsSurviveARestartWhileTheWebServerIsDown) {
   EXPECT_EQ(arrived, (std::vector<std::string>{"kept-across-restart-1", "kept-across-restart-2"}));
   EXPECT_EQ(files(), 0u);
   server.stop();
-  service.stop();
+  service.web.stop();
+  service.lookup.stop();
   clean_flow_server();
 }
 
