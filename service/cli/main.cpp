@@ -154,9 +154,10 @@ std::string data_text(const std::vector<uint8_t>& data) {
 }
 
 // stats <deploy.conf> [--provider ID]... [--flags N] [--http-port N]
-// [--session-port N]: the statistics web server (snapshot uploads) and the
-// session responder on 127.0.0.1, printing every snapshot and exchange they
-// accepted.
+// [--session-port N] [--refuse-data TEXT --refuse-status N] [--keep-alive |
+// --never-read]: the statistics web server (snapshot uploads) and the
+// session responder on 127.0.0.1, printing every snapshot (numbered in order
+// of acceptance) and exchange they accepted.
 int run_stats(int argc, char** argv) {
   if (argc < 1) return 2;
   service::deploy_values values;
@@ -170,15 +171,27 @@ int run_stats(int argc, char** argv) {
   std::vector<std::string> providers;
   unsigned long flags = 0;
   long http_port = service::stats_http_port, session_port = service::session_responder_port;
+  std::string refused_data;
+  long refused_status = 0;
+  auto web_fault = service::stats_http_server::fault::none;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--keep-alive" || arg == "--never-read") {
+      web_fault = arg == "--keep-alive" ? service::stats_http_server::fault::keep_alive
+                                        : service::stats_http_server::fault::never_read;
+      continue;
+    }
     if (i + 1 >= argc) return 2;
     if (arg == "--provider") providers.push_back(argv[++i]);
     else if (arg == "--flags") flags = std::strtoul(argv[++i], nullptr, 0);
     else if (arg == "--http-port") http_port = std::strtol(argv[++i], nullptr, 10);
     else if (arg == "--session-port") session_port = std::strtol(argv[++i], nullptr, 10);
+    else if (arg == "--refuse-data") refused_data = argv[++i];
+    else if (arg == "--refuse-status") refused_status = std::strtol(argv[++i], nullptr, 10);
     else return 2;
   }
+  if (refused_status < 0 || refused_status > 599 || (refused_status == 0) != refused_data.empty())
+    return 2;
   if (http_port <= 0 || http_port > 65535 || session_port <= 0 || session_port > 65535) return 2;
   if (providers.empty()) providers.push_back("");
 
@@ -189,11 +202,14 @@ int run_stats(int argc, char** argv) {
     session.add_provider(p);
   }
   session.set_flags(static_cast<uint32_t>(flags));
-  web.on_snapshot([](const service::snapshot_seen& s) {
-    std::printf("snapshot from %s provider '%s': time %u game port %u query port %u server %s "
+  web.refuse_data(refused_data, static_cast<int>(refused_status));
+  web.set_fault(web_fault);
+  // Called before the snapshot is counted: its number is one more.
+  web.on_snapshot([&web](const service::snapshot_seen& s) {
+    std::printf("snapshot #%zu from %s provider '%s': time %u game port %u query port %u server %s "
                 "interface %s; tsdata midpoint %u service time %u start %u header time %u; "
                 "%zu data bytes: %s\n",
-                address_text(s.from_address).c_str(), s.provider_id.c_str(), s.time, s.game_port,
+                web.accepted() + 1, address_text(s.from_address).c_str(), s.provider_id.c_str(), s.time, s.game_port,
                 s.query_port, address_text(s.server_address).c_str(),
                 address_text(s.interface_address).c_str(), s.exchange_midpoint, s.service_time,
                 s.start_time, s.header_time, s.data.size(), data_text(s.data).c_str());
@@ -320,7 +336,8 @@ const mode modes[] = {
     {"deploy", "deploy <deploy.conf>", run_deploy},
     {"log-collector", "log-collector [port] [address]", run_log_collector},
     {"lookup", "lookup <deploy.conf> [--port N] [--map name=a.b.c.d]...", run_lookup},
-    {"stats", "stats <deploy.conf> [--provider ID]... [--flags N] [--http-port N] [--session-port N]",
+    {"stats", "stats <deploy.conf> [--provider ID]... [--flags N] [--http-port N] [--session-port N] "
+     "[--refuse-data TEXT --refuse-status N] [--keep-alive | --never-read]",
      run_stats},
     {"authorize",
      "authorize <deploy.conf> --challenge TEXT (--exe FILE | --exe-md5 HEX) --provider-id ID... "

@@ -120,6 +120,11 @@ bool stats_http_server::start_locked(std::string* error) {
   raw_socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   ::setsockopt(raw_socket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (fault_ == fault::never_read) {
+    // A small window, inherited by accepted connections: a sender fills it soon.
+    int small = 4096;
+    ::setsockopt(raw_socket_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  }
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port_);
@@ -145,35 +150,51 @@ void stats_http_server::stop_locked() {
 }
 
 void stats_http_server::serve_request(const httplib::Request& req, httplib::Response& res) {
+  in_addr from{};
+  inet_pton(AF_INET, req.remote_addr.c_str(), &from);
+  std::string text;
+  res.status = judge(req.body, req.get_header_value("Content-Length"),
+                     req.get_header_value("X-Ostrel-tsdata"), from.s_addr, text);
+  res.set_content(text, "text/plain");
+}
+
+int stats_http_server::judge(const std::string& body, const std::string& content_length,
+                             const std::string& tsdata, uint32_t from_address, std::string& text) {
   snapshot_seen seen;
   std::string why;
   size_t declared = 0;
-  const std::string& body = req.body;
-  in_addr from{};
-  inet_pton(AF_INET, req.remote_addr.c_str(), &from);
-  seen.from_address = from.s_addr;
+  seen.from_address = from_address;
   std::vector<std::string> providers;
+  std::string refused_data;
+  int refused_status = 0;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     providers = providers_;
+    refused_data = refused_data_;
+    refused_status = refused_status_;
   }
   bool ok = false;
-  if (!parse_length(req.get_header_value("Content-Length"), declared) || declared != body.size())
+  if (!parse_length(content_length, declared) || declared != body.size())
     why = "Content-Length does not match the body";
   else if (body.size() < 6 || body.compare(0, 6, "HSNAP1") != 0)
     why = "body does not start with HSNAP1";
   else
     ok = decode_snapshot_body(keys_, reinterpret_cast<const uint8_t*>(body.data()) + 6,
                               body.size() - 6, providers, seen, why) &&
-         decode_tsdata(keys_, req.get_header_value("X-Ostrel-tsdata"), seen, why);
+         decode_tsdata(keys_, tsdata, seen, why);
+  int status = 400;
+  if (ok && refused_status != 0 && std::string(seen.data.begin(), seen.data.end()) == refused_data) {
+    ok = false;
+    status = refused_status;
+    why = "refused by the refuse-data switch";
+  }
   if (!ok) {
     {
       std::lock_guard<std::mutex> hold(mutex_);
       rejections_.push_back(why);
     }
-    res.status = 400;
-    res.set_content(why, "text/plain");
-    return;
+    text = why;
+    return status;
   }
   if (callback_) callback_(seen);
   {
@@ -181,8 +202,19 @@ void stats_http_server::serve_request(const httplib::Request& req, httplib::Resp
     snapshots_.push_back(std::move(seen));
   }
   arrived_.notify_all();
-  res.status = 200;
-  res.set_content("OK", "text/plain");
+  text = "OK";
+  return 200;
+}
+
+void stats_http_server::refuse_data(const std::string& data, int status) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  refused_data_ = data;
+  refused_status_ = status;
+}
+
+size_t stats_http_server::accepted() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return snapshots_.size();
 }
 
 void stats_http_server::serve_raw() {
@@ -197,7 +229,26 @@ void stats_http_server::serve_raw() {
   }
 }
 
+// Holds a connection open without reading until the peer closes it or the
+// server stops (what arrives meanwhile is drained only when read is true).
+void hold_open(int client, const std::atomic<bool>& stopping, bool read) {
+  char buffer[4096];
+  while (!stopping) {
+    pollfd p{client, static_cast<short>(read ? POLLIN : POLLRDHUP), 0};
+    if (::poll(&p, 1, 50) <= 0) continue;
+    if (!read) {
+      if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) break;
+      continue;
+    }
+    if (::recv(client, buffer, sizeof buffer, 0) <= 0) break;
+  }
+}
+
 void stats_http_server::handle_raw(int client) {
+  if (fault_ == fault::never_read) {
+    hold_open(client, stopping_, false);
+    return;
+  }
   std::string raw;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(raw_read_deadline_ms);
@@ -224,6 +275,30 @@ void stats_http_server::handle_raw(int client) {
       pollfd p{client, POLLIN, 0};
       if (::poll(&p, 1, 50) > 0 && ::recv(client, buffer, sizeof buffer, 0) <= 0) break;
     }
+  } else if (fault_ == fault::keep_alive) {
+    const size_t end = raw.find("\r\n\r\n");
+    std::string text = "no whole request";
+    int status = 400;
+    if (request_complete(raw)) {
+      const std::string head = raw.substr(0, end + 2);
+      const auto header = [&](const std::string& name) {
+        const size_t at = head.find("\r\n" + name + ": ");
+        if (at == std::string::npos) return std::string();
+        const size_t value = at + 4 + name.size();
+        return head.substr(value, head.find("\r\n", value) - value);
+      };
+      sockaddr_in peer{};
+      socklen_t peer_length = sizeof peer;
+      ::getpeername(client, reinterpret_cast<sockaddr*>(&peer), &peer_length);
+      status = judge(raw.substr(end + 4), header("Content-Length"), header("X-Ostrel-tsdata"),
+                     peer.sin_addr.s_addr, text);
+    }
+    const std::string reply = "HTTP/1.1 " + std::to_string(status) +
+                              (status == 200 ? " OK" : " Refused") +
+                              "\r\nContent-Type: text/plain\r\nContent-Length: " +
+                              std::to_string(text.size()) + "\r\nConnection: keep-alive\r\n\r\n" + text;
+    ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+    hold_open(client, stopping_, true);
   } else if (fault_ == fault::slow) {
     static const char reply[] =
         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"

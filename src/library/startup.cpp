@@ -20,6 +20,7 @@
 #include "redirect/lookup_cache.h"
 #include "redirect/redirection_table.h"
 #include "script/script_hooks.h"
+#include "snapshot/queue_folder.h"
 #include "snapshot/worker.h"
 #include "sockets/dispatch.h"
 #include "sockets/player_logins.h"
@@ -45,9 +46,14 @@ void client_mode_start() {
 }
 }  // namespace
 
+// Touches the per-user folder and its files, work that has no place under the
+// loader lock: one call, so that it can move to start-up outside the entry.
+void restore_snapshot_queue() { snapshot::restore_queue(); }
+
 int server_mode_start() {
   if (!core::service) core::service = new (std::nothrow) core::service_state();
   if (!snapshot::snapshot_lock) snapshot::snapshot_lock = platform::lock_create();
+  restore_snapshot_queue();
   if (snapshot::worker_start() != 0) return 1;
   script::install_script_hooks();
   return 0;

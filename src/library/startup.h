@@ -13,5 +13,7 @@ int library_detach();
 int library_process_detach(bool process_ending);
 int network_state_init();
 int server_mode_start();
+// The snapshots a previous run left in the queue folder, back into the queue.
+void restore_snapshot_queue();
 
 }  // namespace library

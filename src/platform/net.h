@@ -22,17 +22,31 @@ int wait_readable(socket_handle s, uint32_t timeout_ms);
 int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* address,
                      uint16_t* port, int* ipv4);
 
-// Stream client helpers (the snapshot upload).  A stream socket carries a send
-// time-out of stream_send_timeout_ms, so a peer that stops reading cannot hold
-// a sender for ever.
-inline constexpr uint32_t stream_send_timeout_ms = 10000;
+// Stream client helpers (the snapshot upload).  A stream socket does not
+// block: the caller waits for it in slices it chooses, so that every wait is
+// bounded on the monotonic clock and a peer can hold nothing for ever.
+inline constexpr int stream_in_progress = -1;
+// The error code reported for a connection that did not come about in time.
+#ifdef _WIN32
+inline constexpr int timed_out_error = 10060;  // WSAETIMEDOUT
+#else
+inline constexpr int timed_out_error = 110;  // ETIMEDOUT
+#endif
 socket_handle tcp_open();
 // address in network byte order, port in host order.  0 when connected,
-// otherwise the platform's error code (never 0).
+// stream_in_progress when the connection is under way (wait_writable, then
+// tcp_connect_result), otherwise the platform's error code (positive).
 int tcp_connect(socket_handle s, uint32_t address, uint16_t port);
-// Bytes sent (at most length) or -1.
+// 1 when the socket can take data, or its connection attempt has ended either
+// way; 0 time-out; -1 error.
+int wait_writable(socket_handle s, uint32_t timeout_ms);
+// 0 when the connection under way now stands, otherwise the error code.
+int tcp_connect_result(socket_handle s);
+// Bytes sent (at most length), 0 when the socket's buffer is full for now, or
+// -1 on error.
 int tcp_send(socket_handle s, const void* data, size_t length);
-// Bytes received, 0 when the peer closed the connection, -1 on error.
+// Bytes received, 0 when the peer closed the connection, -1 on error (also
+// when nothing is there to read).
 int tcp_receive(socket_handle s, void* buffer, size_t size);
 
 // The local port (host order) of a socket bound to an IPv4 address, through

@@ -15,6 +15,7 @@
 #include "script/service_hosts.h"
 #include "script/tokens.h"
 #include "snapshot/snapshot_body.h"
+#include "snapshot/queue_folder.h"
 #include "snapshot/snapshot_queue.h"
 #include "sockets/player_logins.h"
 
@@ -105,6 +106,7 @@ py_object* gls_send_snapshot(py_object*, py_object* args) {
   }
   // The script is told True either way; a record the queue refuses is logged
   // and released rather than lost without a trace.
+  snapshot::keep_snapshot(record);
   if (snapshot::enqueue(&record) != 0) snapshot::discard_snapshot(record, "queue full");
   return py_new_ref(py.true_object);
 }

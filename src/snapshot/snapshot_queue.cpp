@@ -5,6 +5,7 @@
 #include "snapshot/snapshot_queue.h"
 
 #include "core/log.h"
+#include "snapshot/queue_folder.h"
 
 namespace snapshot {
 
@@ -78,7 +79,22 @@ void discard_snapshot(snapshot_record& record, const char* why) {
   core::log_printf("SNAPSHOT: snapshot %lu (%lu bytes) discarded: %s\r\n",
                    static_cast<unsigned long>(record.sequence),
                    static_cast<unsigned long>(record.body_length), why);
+  forget_snapshot(record);
   release_snapshot(record);
+}
+
+uint32_t queue_oldest_submitted() {
+  if (!snapshot_lock) return 0;
+  uint32_t oldest = 0;
+  platform::lock_acquire(snapshot_lock);
+  sort_slots();
+  for (const snapshot_record& slot : slots)
+    if (occupied(slot)) {
+      oldest = slot.submitted;
+      break;
+    }
+  platform::lock_release(snapshot_lock);
+  return oldest;
 }
 
 void queue_reset() {

@@ -32,10 +32,15 @@ int enqueue(const snapshot_record* record);
 int dequeue(snapshot_record* out);
 
 // Logs a snapshot that is given up ("SNAPSHOT: ..." with its sequence, size
-// and why) and releases it: a snapshot is never lost without a trace.
+// and why), removes its queue file and releases it: a snapshot is never lost
+// without a trace.
 void discard_snapshot(snapshot_record& record, const char* why);
 
-// Releases every queued record: for tests, which reuse one process.
+// The submission date of the first queued record, 0 when none is queued.
+uint32_t queue_oldest_submitted();
+
+// Releases every queued record, leaving their queue files as a process that
+// ends would: for tests, which reuse one process.
 void queue_reset();
 // Number of occupied slots, for tests and diagnostics.
 size_t queue_count();

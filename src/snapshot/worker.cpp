@@ -1,13 +1,17 @@
-// Snapshot worker.  A snapshot that fails is put back with its own sequence, so
-// it keeps its place before later ones; one that the full queue will not take
+// Snapshot worker.  A snapshot that fails for a passing reason is put back
+// with its own sequence, so it keeps its place before later ones; one that the
+// service refuses outright is dropped at its third refusal, so that it cannot
+// hold back those behind it for ever; one that the full queue will not take
 // back is logged as it is released.  The upload runs outside the snapshot lock.
 #include "snapshot/worker.h"
 
 #include <atomic>
 
+#include "base/text.h"
 #include "core/log.h"
 #include "core/service_state.h"
 #include "platform/platform.h"
+#include "snapshot/queue_folder.h"
 #include "snapshot/session_exchange.h"
 #include "snapshot/snapshot_send.h"
 
@@ -32,21 +36,87 @@ bool exchange_wanted(core::service_state* block) {
          block->provider_id[0] != '\0';
 }
 
+unsigned long age_of(uint32_t submitted) {
+  const uint32_t now = platform::now_seconds();
+  return submitted && submitted <= now ? now - submitted : 0;
+}
+
+void start_run(worker_state& state, const send_report& report, uint64_t now) {
+  state.failing = true;
+  state.run_step = report.step;
+  state.run_code = report.code;
+  state.run_started = now;
+  state.run_attempts = 1;
+  state.last_summary = now;
+  state.attempts_since_summary = 0;
+}
+
+// The log of one failed attempt; the attempt itself was quiet when a run of
+// failures was already going on.
+void note_failure(worker_state& state, const send_report& report, uint64_t now) {
+  if (!state.failing) {
+    start_run(state, report, now);
+    return;
+  }
+  if (report.step != state.run_step || report.code != state.run_code) {
+    core::log_printf("SNAPSHOT: upload now fails otherwise: %s\r\n", report.failure);
+    start_run(state, report, now);
+    return;
+  }
+  ++state.run_attempts;
+  ++state.attempts_since_summary;
+  if (now < state.last_summary + failure_summary_interval_s) return;
+  core::log_printf(
+      "SNAPSHOT: still failing (%s): %lu more attempts in %lu s, %lu snapshots waiting, "
+      "the oldest %lu s old\r\n",
+      report.failure, static_cast<unsigned long>(state.attempts_since_summary),
+      static_cast<unsigned long>(now - state.last_summary),
+      static_cast<unsigned long>(queue_count()), age_of(queue_oldest_submitted()));
+  state.last_summary = now;
+  state.attempts_since_summary = 0;
+}
+
+void requeue(snapshot_record& record, bool quiet) {
+  if (enqueue(&record) == 0) {
+    if (!quiet) core::log_printf("SNAPSHOT: could not send request - requeued\r\n");
+  } else {
+    discard_snapshot(record, "could not send request, queue full of newer snapshots");
+  }
+}
+
 void upload_one(worker_state& state, uint64_t now) {
   snapshot_record record;
   if (dequeue(&record) != 0) return;
-  if (send_snapshot(record) == 0) {
+  send_report report;
+  const bool quiet = state.failing;
+  const int outcome = send_snapshot(record, &report, quiet);
+  if (outcome == send_delivered) {
+    if (state.failing)
+      core::log_printf("SNAPSHOT: uploads go through again after %lu failed attempts in %lu s\r\n",
+                       static_cast<unsigned long>(state.run_attempts),
+                       static_cast<unsigned long>(now - state.run_started));
+    state.failing = false;
     core::log_printf("SNAPSHOT: %lu+%lu bytes sent\r\n",
                      static_cast<unsigned long>(record.header_length),
                      static_cast<unsigned long>(record.body_length));
+    forget_snapshot(record);
     release_snapshot(record);
     state.retry_interval = retry_after_success_s;
   } else {
-    if (enqueue(&record) == 0)
-      core::log_printf("SNAPSHOT: could not send request - requeued\r\n");
-    else
-      discard_snapshot(record, "could not send request, queue full of newer snapshots");
+    // The record goes back (or is dropped) first, so that the summary counts
+    // what waits.
     state.retry_interval = retry_after_failure_s;
+    if (outcome == send_refused && ++record.refusals >= refusals_before_drop) {
+      char why[status_line_size + 40];
+      text::format_bounded(why, sizeof why, "refused %lu times, last with '%s'",
+                           static_cast<unsigned long>(record.refusals), report.status_line);
+      discard_snapshot(record, why);
+      // The service answers; those behind the dropped one need not wait.
+      state.retry_interval = retry_after_success_s;
+    } else {
+      requeue(record, quiet);
+    }
+    note_failure(state, report, now);
   }
   state.attempted = true;
   state.last_attempt = now;

@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "snapshot/snapshot_queue.h"
+#include "snapshot/snapshot_send.h"
 
 namespace snapshot {
 
@@ -13,6 +14,8 @@ inline constexpr uint64_t exchange_interval_s = 60;
 inline constexpr uint32_t retry_after_failure_s = 10;
 inline constexpr uint32_t retry_after_success_s = 1;
 inline constexpr uint32_t worker_sleep_ms = 1000;
+inline constexpr uint32_t refusals_before_drop = 3;
+inline constexpr uint64_t failure_summary_interval_s = 300;
 
 // Private to the worker thread.  Times are whole seconds of the monotonic
 // clock, so that a change of the date neither stalls nor hurries the worker.
@@ -23,6 +26,16 @@ struct worker_state {
   bool attempted = false;  // an upload has been attempted
   uint64_t last_attempt = 0;
   uint32_t retry_interval = retry_after_failure_s;
+  // A run of failed attempts: its first failure is logged in full, repeats of
+  // the same failure (same step, same code) are summed up in one line at most
+  // every failure_summary_interval_s, and its end says so.
+  bool failing = false;
+  send_step run_step = send_step::none;
+  int run_code = 0;
+  uint64_t run_started = 0;
+  uint32_t run_attempts = 0;
+  uint64_t last_summary = 0;
+  uint32_t attempts_since_summary = 0;
 };
 
 // One pass of the loop without its sleep, at now (whole seconds of the

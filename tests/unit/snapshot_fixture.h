@@ -5,6 +5,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -12,12 +14,14 @@
 
 #include "core/log.h"
 #include "core/service_state.h"
+#include "platform/native/test_controls.h"
 #include "base/spacing.h"
 #include "deploy_values.h"
 #include "redirect/name_key.h"
 #include "redirect_fixture.h"
 #include "service/lookup_messages.h"
 #include "service/stats_messages.h"
+#include "snapshot/queue_folder.h"
 #include "snapshot/snapshot_queue.h"
 
 namespace snapshot_test {
@@ -63,10 +67,14 @@ class snapshot_fixture : public redirect_test::redirect_fixture {
     core::service = block_;
     if (!snapshot::snapshot_lock) snapshot::snapshot_lock = platform::lock_create();
     snapshot::queue_reset();
+    snapshot::queue_folder_reset();
+    snapshot::submission_counter = 0;
     map_stats_host(ip(127, 0, 0, 1));
   }
   void TearDown() override {
+    platform::test::set_stream_receive(nullptr);
     snapshot::queue_reset();
+    snapshot::queue_folder_reset();
     core::service = nullptr;
     delete block_;
     core::log_reset();
@@ -77,6 +85,19 @@ class snapshot_fixture : public redirect_test::redirect_fixture {
     core::log_file_name(name, sizeof name, platform::now_seconds());
     std::ifstream in(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // Where the queue files are: the per-user folder is the working folder here.
+  std::filesystem::path queue_folder() const {
+    return std::filesystem::path(folder_.path()) / "Ostrel" / snapshot::queue_folder_name;
+  }
+  // The queue files there, sound or not, by name.
+  std::vector<std::string> queue_files() const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& e : std::filesystem::directory_iterator(queue_folder(), ignored))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
   }
   static int count_of(const std::string& text, const std::string& part) {
     int n = 0;

@@ -3,7 +3,14 @@
 // it, each kind of reply, a refusing first address, and a silent server.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,10 +125,12 @@ TEST_F(SnapshotUpload, ServiceDecodesWhatItAccepts) {
   EXPECT_EQ(again.time, snapshot_test::test_date) << "the body is built once";
   snapshot::release_snapshot(r);
 
-  // A provider the service does not know: refused with 400, the upload fails.
+  // A provider the service does not know: refused with 400.
   text::copy_bounded(block_->provider_id, sizeof block_->provider_id, "PROV-unknown");
   snapshot::snapshot_record stranger = make("x");
-  EXPECT_EQ(snapshot::send_snapshot(stranger), 1);
+  snapshot::send_report report;
+  EXPECT_EQ(snapshot::send_snapshot(stranger, &report), snapshot::send_refused);
+  EXPECT_EQ(std::string(report.status_line), "HTTP/1.1 400 Bad Request");
   EXPECT_NE(log_text().find("SNAPSHOT: server replied with ("), std::string::npos);
   EXPECT_NE(log_text().find("HTTP/1.1 400 Bad Request"), std::string::npos);
   snapshot::release_snapshot(stranger);
@@ -203,6 +212,155 @@ TEST_F(SnapshotUpload, SilentServerFailsAtTheReplyDeadline) {
   EXPECT_LT(seconds, 12.5);
   EXPECT_EQ(count_of(log_text(), "SNAPSHOT: server replied with (0) -> ''\r\n"), 2);
   snapshot::release_snapshot(r);
+}
+
+// The monotonic clock stands still; every wait moves it on by step_ms, as if
+// the wait had lasted that long.  What an attempt costs is then read off the
+// test clock, whatever the machine's speed.
+class simulated_waits {
+ public:
+  explicit simulated_waits(uint64_t step_ms) {
+    platform::test::hold_monotonic();
+    start_ = platform::monotonic_ms();
+    platform::test::set_wait_hook([step_ms] { platform::test::advance_monotonic(step_ms); });
+  }
+  ~simulated_waits() {
+    platform::test::set_wait_hook(nullptr);
+    platform::test::use_running_monotonic();
+  }
+  uint64_t elapsed_ms() const { return platform::monotonic_ms() - start_; }
+
+ private:
+  uint64_t start_ = 0;
+};
+
+// A server that answers with keep-alive and never closes: the reply is whole
+// once its Content-Length body is in, and the attempt ends there.
+TEST_F(SnapshotUpload, KeepAliveReplyEndsAtItsBody) {
+  ASSERT_TRUE(server_.set_fault(fault::keep_alive));
+  snapshot::snapshot_record r = make("kept alive");
+  simulated_waits waits(200);
+  snapshot::send_report report;
+  EXPECT_EQ(snapshot::send_snapshot(r, &report), snapshot::send_delivered);
+  EXPECT_LT(waits.elapsed_ms(), 1000u);
+  EXPECT_EQ(server_.accepted(), 1u);
+  snapshot::release_snapshot(r);
+}
+
+// On Windows a reset connection stays readable and every receive fails: one
+// failed receive must end the read, not poll on until the deadline.
+TEST_F(SnapshotUpload, FailedReceiveEndsTheRead) {
+  ASSERT_TRUE(server_.set_fault(fault::keep_alive));
+  std::atomic<int> receives{0};
+  platform::test::set_stream_receive([&](platform::socket_handle, void*, size_t) {
+    ++receives;
+    return -1;
+  });
+  snapshot::snapshot_record r = make("reset");
+  simulated_waits waits(200);
+  snapshot::send_report report;
+  EXPECT_EQ(snapshot::send_snapshot(r, &report), snapshot::send_transient);
+  EXPECT_EQ(receives.load(), 1);
+  EXPECT_LT(waits.elapsed_ms(), 1000u);
+  EXPECT_EQ(report.step, snapshot::send_step::reply);
+  EXPECT_NE(log_text().find("SNAPSHOT: server replied with (0) -> ''\r\n"), std::string::npos);
+  snapshot::release_snapshot(r);
+}
+
+// A peer that accepts and never reads holds the send no longer than the stall
+// limit: the attempt fails with part of the request sent.
+TEST_F(SnapshotUpload, PeerThatNeverReads) {
+  ASSERT_TRUE(server_.set_fault(fault::never_read));
+  snapshot::snapshot_record r = make(std::string(24u << 20, 'n'));
+  simulated_waits waits(2500);
+  snapshot::send_report report;
+  EXPECT_EQ(snapshot::send_snapshot(r, &report), snapshot::send_transient);
+  EXPECT_EQ(report.step, snapshot::send_step::send);
+  EXPECT_GE(waits.elapsed_ms(), snapshot::send_stall_ms);
+  EXPECT_LE(waits.elapsed_ms(), 2 * snapshot::send_stall_ms);
+  EXPECT_EQ(count_of(log_text(), "SNAPSHOT: sent "), 1);
+  EXPECT_EQ(log_text().find("SNAPSHOT: server replied"), std::string::npos);
+  snapshot::release_snapshot(r);
+}
+
+// A listener whose queue is full leaves a connection attempt unanswered: it
+// gives up after the connect limit with a time-out.
+TEST_F(SnapshotUpload, UnansweredConnectGivesUp) {
+  server_.stop();
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(snapshot::upload_port);
+  sa.sin_addr.s_addr = ip(127, 0, 0, 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  // Fill the accept queue: later attempts get no answer at all.
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(f, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    fillers.push_back(f);
+  }
+  snapshot::snapshot_record r = make("unanswered");
+  {
+    simulated_waits waits(2500);
+    snapshot::send_report report;
+    EXPECT_EQ(snapshot::send_snapshot(r, &report), snapshot::send_transient);
+    EXPECT_EQ(report.step, snapshot::send_step::connect);
+    EXPECT_GE(waits.elapsed_ms(), snapshot::connect_wait_ms);
+    EXPECT_LT(waits.elapsed_ms(), snapshot::connect_wait_ms + 5000);
+  }
+  EXPECT_NE(log_text().find("SNAPSHOT: could not connect to 127.0.0.1 (" +
+                            std::to_string(platform::timed_out_error) + ")\r\n"),
+            std::string::npos);
+  for (int f : fillers) ::close(f);
+  ::close(listener);
+  snapshot::release_snapshot(r);
+}
+
+TEST(SnapshotReply, OutcomeOfEachReply) {
+  const struct {
+    const char* text;
+    int outcome;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\n\r\nOK", snapshot::send_delivered},
+      {"HTTP/1.1 400 Bad Request\r\n", snapshot::send_refused},
+      {"HTTP/1.0 404 Not Found\n", snapshot::send_refused},
+      {"HTTP/1.1 403\r\n", snapshot::send_refused},
+      {"HTTP/1.1 408 Request Timeout\r\n", snapshot::send_transient},
+      {"HTTP/1.1 429 Too Many Requests\r\n", snapshot::send_transient},
+      {"HTTP/1.1 500 Internal Server Error\r\n", snapshot::send_transient},
+      {"HTTP/1.1 503 Service Unavailable\r\n", snapshot::send_transient},
+      {"HTTP/1.1 301 Moved\r\n", snapshot::send_transient},
+      {"HTTP/1.1 400 Bad Request", snapshot::send_transient},  // the line is not whole
+      {"HTTP/1.1 40", snapshot::send_transient},
+      {"HTTP/1.1 4000 Odd\r\n", snapshot::send_transient},
+      {"garbage 400 x\r\n", snapshot::send_transient},
+      {"", snapshot::send_transient},
+  };
+  for (const auto& c : cases) EXPECT_EQ(snapshot::reply_outcome(c.text), c.outcome) << c.text;
+}
+
+TEST(SnapshotReply, WholeOnceHeadAndAnnouncedBodyAreIn) {
+  const struct {
+    const char* text;
+    bool whole;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", true},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nO", false},
+      {"HTTP/1.1 200 OK\r\ncontent-length:  5\r\n\r\n12345", true},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n1234", false},
+      {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\n\r\n", true},  // no body announced
+      {"HTTP/1.1 200 OK\nContent-Length: 1\n\nx", true},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", false},  // head not ended
+      {"HTTP/1.1 200 OK\r\nX-Content-Length: 9\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\n", false},
+      {"HTTP/1.1 200 OK", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(snapshot::reply_complete(c.text, std::strlen(c.text)), c.whole) << c.text;
 }
 
 TEST(SnapshotReply, SuccessNeedsTheStatusInTheFirstLine) {

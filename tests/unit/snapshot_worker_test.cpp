@@ -4,11 +4,13 @@
 // worker thread started and stopped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "library/startup.h"
 #include "service/session_responder.h"
 #include "service/stats_http_server.h"
 #include "snapshot/session_exchange.h"
@@ -34,15 +36,20 @@ class SnapshotWorker : public snapshot_test::snapshot_fixture {
     web_.stop();
     snapshot_fixture::TearDown();
   }
-  static void submit(uint32_t sequence) {
+  static void submit(uint32_t sequence) { submit_data(sequence, "snap-" + std::to_string(sequence)); }
+  static void submit_data(uint32_t sequence, const std::string& data, bool keep = false) {
     snapshot::snapshot_record r;
     r.header_reserve = snapshot::header_reserve_size;
     r.sequence = sequence;
-    const std::string data = "snap-" + std::to_string(sequence);
     ASSERT_EQ(snapshot::build_snapshot(r, reinterpret_cast<const uint8_t*>(data.data()),
                                        data.size(), 1, 2, 3, 4),
               0);
+    if (keep) snapshot::keep_snapshot(r);
     ASSERT_EQ(snapshot::enqueue(&r), 0);
+  }
+  // As the script's submission does it: the next number, a queue file, the queue.
+  static void submit_kept(const std::string& data) {
+    submit_data(snapshot::next_sequence(), data, true);
   }
   std::vector<std::string> arrived() const {
     std::vector<std::string> out;
@@ -129,6 +136,113 @@ TEST_F(SnapshotWorker, SnapshotThatCannotGoBackIsLogged) {
                      "queue full of newer snapshots\r\n"),
             std::string::npos);
   EXPECT_EQ(log.find("requeued"), std::string::npos);
+}
+
+// A snapshot the service refuses outright is dropped at its third refusal, at
+// the usual retry spacing, and those behind it go on.
+TEST_F(SnapshotWorker, RefusedSnapshotDroppedAtItsThirdRefusal) {
+  web_.refuse_data("snap-1", 400);
+  submit(1);
+  submit(2);
+  submit(3);
+  const struct {
+    uint64_t now;
+    size_t queued;
+  } steps[] = {{100, 3}, {109, 3}, {110, 3}, {120, 2}, {121, 1}, {122, 0}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.now);
+    snapshot::worker_pass(state_, step.now);
+    EXPECT_EQ(snapshot::queue_count(), step.queued);
+  }
+  EXPECT_EQ(arrived(), (std::vector<std::string>{"snap-2", "snap-3"}));
+  EXPECT_EQ(web_.rejections().size(), 3u);
+  const std::string log = log_text();
+  EXPECT_EQ(count_of(log, "discarded"), 1);
+  EXPECT_NE(log.find("SNAPSHOT: snapshot 1 (70 bytes) discarded: refused 3 times, last with "
+                     "'HTTP/1.1 400 Bad Request'\r\n"),
+            std::string::npos);
+}
+
+// 500, 408 and 429 say "later": the snapshot stays first and is tried again
+// every 10 s for as long as it takes, never dropped.
+TEST_F(SnapshotWorker, PassingRefusalsAreRetried) {
+  for (int status : {500, 408, 429}) {
+    SCOPED_TRACE(status);
+    web_.clear();
+    web_.refuse_data("snap-" + std::to_string(status), status);
+    submit(static_cast<uint32_t>(status));
+    submit(static_cast<uint32_t>(status) + 1);
+    for (uint64_t now = 1000; now <= 1050; now += 10) snapshot::worker_pass(state_, now);
+    EXPECT_EQ(web_.rejections().size(), 6u);
+    EXPECT_EQ(snapshot::queue_count(), 2u) << "the one behind waits its turn";
+    web_.refuse_data("", 0);
+    snapshot::worker_pass(state_, 1060);
+    snapshot::worker_pass(state_, 1061);
+    EXPECT_EQ(arrived(), (std::vector<std::string>{"snap-" + std::to_string(status),
+                                                   "snap-" + std::to_string(status + 1)}));
+    state_ = snapshot::worker_state{};
+  }
+  EXPECT_EQ(log_text().find("discarded"), std::string::npos);
+}
+
+// An hour without the service, with a restart of the server after half of
+// it, then the service comes back.  Every snapshot arrives exactly once or
+// its drop is logged; the log sums the outage up rather than listing it.
+TEST_F(SnapshotWorker, HourLongOutageWithARestart) {
+  ASSERT_TRUE(web_.set_fault(web_fault::refuse));
+  const size_t log_before = log_text().size();
+  std::vector<std::string> submitted;
+  const auto pass = [&](uint64_t now) {
+    if (now % 300 == 0) {  // a round ends every five minutes
+      submitted.push_back("round-" + std::to_string(now / 300));
+      submit_kept(submitted.back());
+    }
+    platform::test::advance_clock(1);
+    snapshot::worker_pass(state_, now);
+  };
+  for (uint64_t now = 0; now < 1800; ++now) pass(now);
+
+  // The process ends: memory is gone, the queue folder stays.  Start-up then
+  // runs again on the same per-user folder, in a process counting from 0.
+  snapshot::queue_reset();
+  snapshot::queue_folder_reset();
+  snapshot::submission_counter = 0;
+  state_ = snapshot::worker_state{};
+  library::restore_snapshot_queue();
+  EXPECT_EQ(snapshot::queue_count(), 6u);
+  for (uint64_t now = 1800; now < 3600; ++now) pass(now);
+  // Twelve rounds, ten slots: two dropped, the oldest first.
+  EXPECT_EQ(snapshot::queue_count(), 10u);
+  const std::string outage = log_text().substr(log_before);
+
+  ASSERT_TRUE(web_.set_fault(web_fault::none));
+  for (uint64_t now = 3600; now < 3620; ++now) snapshot::worker_pass(state_, now);
+  const std::vector<std::string> got = arrived();
+  const std::string log = log_text();
+  size_t accounted = 0;
+  for (const std::string& data : submitted) {
+    const auto n = std::count(got.begin(), got.end(), data);
+    EXPECT_LE(n, 1) << data;
+    accounted += static_cast<size_t>(n);
+  }
+  EXPECT_EQ(got.size(), 10u);
+  EXPECT_EQ(count_of(log, "queue full, oldest dropped"), 2);
+  EXPECT_EQ(accounted + 2, submitted.size());
+  EXPECT_EQ(got.front(), "round-2") << "oldest first across the restart";
+  EXPECT_EQ(got.back(), "round-11");
+  EXPECT_TRUE(queue_files().empty()) << "delivered and dropped snapshots leave no file";
+
+  // The summary rule: per process the first failure in full (3 lines), then
+  // at most one line every five minutes (6 per half hour); the restart's
+  // line, the two drops and the log file's first line.
+  EXPECT_EQ(count_of(outage, "SNAPSHOT: could not connect to"), 2);
+  EXPECT_EQ(count_of(outage, "SNAPSHOT: could not send request - requeued"), 2);
+  const int summaries = count_of(outage, "SNAPSHOT: still failing (could not connect to 127.0.0.1 (111))");
+  EXPECT_GE(summaries, 10);
+  EXPECT_LE(summaries, 12);
+  EXPECT_EQ(count_of(outage, "\r\n"), 6 + summaries + 1 + 2 + 1) << outage;
+  EXPECT_NE(outage.find("10 snapshots waiting, the oldest "), std::string::npos);
+  EXPECT_EQ(count_of(log, "SNAPSHOT: uploads go through again after "), 1);
 }
 
 TEST_F(SnapshotWorker, SessionExchangesOnceTheBlockIsFilledThenEveryMinute) {

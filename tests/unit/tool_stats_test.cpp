@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,48 @@ TEST_F(ToolStats, BadInputIsOneRefusalLine) {
     SCOPED_TRACE(c.arguments);
     expect_refusal(run_tool(dir_, c.arguments), c.text);
   }
+}
+
+// The queue folder the library keeps, as the tool lists and decodes it: a
+// sound file, one that fails its check, one set aside and a stray temporary.
+TEST_F(ToolStats, ListsAndDecodesTheQueueFolder) {
+  for (const std::string data : {"round=1", "round=2"}) {
+    snapshot::snapshot_record r;
+    r.header_reserve = snapshot::header_reserve_size;
+    r.sequence = snapshot::next_sequence();
+    ASSERT_EQ(snapshot::build_snapshot(r, reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                                       ip(192, 168, 0, 7), ip(10, 1, 2, 3), 16567, 29900), 0);
+    ASSERT_EQ(snapshot::keep_snapshot(r), 0);
+    snapshot::release_snapshot(r);
+  }
+  const std::filesystem::path queue = queue_folder();
+  std::filesystem::resize_file(queue / "queued-01.hsq", 80);
+  std::ofstream(queue / "queued-05.hsq.bad") << "old";
+  std::ofstream(queue / "queued-06.hsq.123.0000abcd.tmp") << "torn";
+
+  // Given the per-user folder, the tool finds the queue folder in it.
+  const std::string user_folder = (std::filesystem::path(folder_.path()) / "Ostrel").string();
+  tool_result r = run_tool(dir_, "snapshot queue " + user_folder + " --provider " + snapshot_test::provider);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("queue folder " + queue.string() + ": 4 files\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  queued-00.hsq: snapshot 1, submitted 2027-01-15 08:00:00 UTC, body 71 bytes\n"
+                       "    provider \"" + std::string(snapshot_test::provider) +
+                       "\", data (7 bytes): \"round=1\"\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  queued-01.hsq (80 bytes): cut short\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  queued-05.hsq.bad (3 bytes): set aside\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("temporary\n"), std::string::npos) << r.out;
+
+  r = run_tool(dir_, "snapshot queue --json " + queue.string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("{\"name\": \"queued-00.hsq\", \"size\": 107, \"state\": \"queued\", "
+                       "\"sequence\": 1, \"submitted\": 1800000000, \"body_length\": 71}, "
+                       "{\"name\": \"queued-01.hsq\", \"size\": 80, \"state\": \"cut short\"}"),
+            std::string::npos) << r.out;
+
+  r = run_tool(dir_, "snapshot queue " + dir_.path() + "/absent");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot list the folder"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -152,6 +152,63 @@ TEST(Win32Platform, DatagramHelpersOnLoopback) {
   closesocket(b);
 }
 
+// Stream sockets never block: a connection under way is waited for, a
+// refused one is reported through its error code, a full send buffer as 0
+// bytes sent, and an empty receive as a failure.
+TEST(Win32Platform, StreamHelpersDoNotBlock) {
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  int len = sizeof sa;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &len);
+  const uint16_t port = ntohs(sa.sin_port);
+
+  const auto connect_within = [](platform::socket_handle s, uint16_t to) {
+    int result = platform::tcp_connect(s, htonl(INADDR_LOOPBACK), to);
+    for (int i = 0; i < 50 && result == platform::stream_in_progress; ++i)
+      if (platform::wait_writable(s, 100) == 1) result = platform::tcp_connect_result(s);
+    return result;
+  };
+  platform::socket_handle s = platform::tcp_open();
+  ASSERT_NE(s, platform::invalid_socket);
+  ASSERT_EQ(connect_within(s, port), 0);
+  SOCKET peer = accept(listener, nullptr, nullptr);
+  ASSERT_NE(peer, INVALID_SOCKET);
+  char buf[16];
+  EXPECT_EQ(platform::tcp_receive(s, buf, sizeof buf), -1) << "nothing there yet";
+  EXPECT_EQ(platform::tcp_send(s, "ping", 4), 4);
+  EXPECT_EQ(recv(peer, buf, sizeof buf, 0), 4);
+  ASSERT_EQ(send(peer, "pong", 4, 0), 4);
+  ASSERT_EQ(platform::wait_readable(s, 2000), 1);
+  EXPECT_EQ(platform::tcp_receive(s, buf, sizeof buf), 4);
+  closesocket(peer);
+  ASSERT_EQ(platform::wait_readable(s, 2000), 1);
+  EXPECT_EQ(platform::tcp_receive(s, buf, sizeof buf), 0) << "closed";
+  platform::socket_close(s);
+
+  // A peer that never reads: the send buffer fills and tcp_send says 0.
+  s = platform::tcp_open();
+  ASSERT_EQ(connect_within(s, port), 0);
+  peer = accept(listener, nullptr, nullptr);
+  static char block[65536];
+  int zero_after = -1;
+  for (int i = 0; i < 20000 && zero_after < 0; ++i)
+    if (platform::tcp_send(s, block, sizeof block) == 0) zero_after = i;
+  EXPECT_GT(zero_after, 0);
+  EXPECT_EQ(platform::wait_writable(s, 100), 0);
+  platform::socket_close(s);
+  closesocket(peer);
+  closesocket(listener);
+
+  // Nothing listens any more: refused (WSAECONNREFUSED).
+  s = platform::tcp_open();
+  EXPECT_EQ(connect_within(s, port), WSAECONNREFUSED);
+  platform::socket_close(s);
+}
+
 TEST(Win32Platform, ResolveIpv4) {
   uint32_t out[16];
   ASSERT_GE(platform::resolve_ipv4("localhost", out, 16), 1);

@@ -17,6 +17,7 @@
 #include "file_io.h"
 #include "lookup_view.h"
 #include "output.h"
+#include "queue_folder_view.h"
 #include "service/deploy_file.h"
 #include "service/stats_messages.h"
 #include "snapshot/session_messages.h"
@@ -79,6 +80,55 @@ int snapshot_decode(const stats_options& o) {
                   seen.service_time, seen.exchange_midpoint, seen.start_time, seen.header_time);
     std::printf("  data (%zu bytes): %s\n", seen.data.size(), json_string(payload).c_str());
   }
+  return 0;
+}
+
+// ---- snapshot queue ---------------------------------------------------------
+
+int snapshot_queue(const stats_options& o) {
+  std::string folder, error;
+  std::vector<queued_file> files;
+  if (!read_queue_folder(o.input, folder, files, error)) return refuse(error);
+  service::stats_keys keys;
+  if (!o.providers.empty() && !read_stats_keys(o.deploy, keys, error)) return refuse(error);
+  std::vector<std::string> items;
+  if (!o.json) std::printf("queue folder %s: %zu files\n", folder.c_str(), files.size());
+  for (const queued_file& f : files) {
+    service::snapshot_seen seen;
+    std::string why;
+    const bool decoded = f.sound && !o.providers.empty() &&
+                         service::decode_snapshot_body(keys, f.body.data(), f.body.size(), o.providers, seen, why);
+    const std::string payload(seen.data.begin(), seen.data.end());
+    if (o.json) {
+      json_object j;
+      j.text("name", f.name).number("size", f.size).text("state", f.state);
+      if (f.sound) {
+        j.number("sequence", f.sequence).number("submitted", f.submitted).number("body_length", f.body_length);
+        if (!o.providers.empty()) {
+          if (decoded)
+            j.text("provider_id", seen.provider_id).number("time", seen.time).text("data", payload);
+          else
+            j.text("decode_error", why);
+        }
+      }
+      items.push_back(j.str());
+      continue;
+    }
+    if (!f.sound) {
+      std::printf("  %s (%llu bytes): %s\n", f.name.c_str(), static_cast<unsigned long long>(f.size),
+                  f.state.c_str());
+      continue;
+    }
+    std::printf("  %s: snapshot %u, submitted %s, body %u bytes\n", f.name.c_str(), f.sequence,
+                utc_text(f.submitted).c_str(), f.body_length);
+    if (decoded)
+      std::printf("    provider \"%s\", data (%zu bytes): %s\n", seen.provider_id.c_str(), seen.data.size(),
+                  json_string(payload).c_str());
+    else if (!o.providers.empty())
+      std::printf("    not decoded: %s\n", why.c_str());
+  }
+  if (o.json)
+    std::printf("%s\n", json_object().text("folder", folder).raw("files", json_array(items)).str().c_str());
   return 0;
 }
 
@@ -172,6 +222,14 @@ void add_stats_commands(CLI::App& app, int& result) {
   snap_decode->add_option("--tsdata", snap->tsdata, "the X-Ostrel-tsdata value, when not in the capture");
   add_common(snap_decode, *snap);
   snap_decode->callback([snap, &result] { result = snapshot_decode(*snap); });
+  auto queue = std::make_shared<stats_options>();
+  CLI::App* snap_queue = snapshot->add_subcommand(
+      "queue", "list what waits in a dedicated server's queue folder (and decode it with --provider)");
+  snap_queue->add_option("FOLDER", queue->input, "the queue folder, or the per-user folder holding it")
+      ->required();
+  snap_queue->add_option("--provider", queue->providers, "the server's provider ID (repeatable)");
+  add_common(snap_queue, *queue);
+  snap_queue->callback([queue, &result] { result = snapshot_queue(*queue); });
 
   auto sess = std::make_shared<stats_options>();
   CLI::App* session = app.add_subcommand("session", "session exchange datagrams (\"HRSQ\", \"HRSR\")");

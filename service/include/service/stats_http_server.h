@@ -35,6 +35,8 @@ class stats_http_server {
     no_newline,  // reads the request, answers "HTTP/1.1 200 OK" without any line end
     silent,      // reads the request, never answers, keeps the connection open
     slow,        // answers 200 OK a byte at a time (slow_byte_ms apart)
+    keep_alive,  // reads and judges the request, answers with keep-alive, never closes
+    never_read,  // accepts the connection and never reads from it
   };
 
   stats_http_server(const stats_keys& keys, uint16_t port = stats_http_port,
@@ -53,6 +55,9 @@ class stats_http_server {
   // Takes effect for the next connection (the listener is rebound).
   bool set_fault(fault f);
   void set_slow_byte_ms(int ms) { slow_byte_ms_ = ms; }
+  // A snapshot whose deciphered data is exactly data is answered with status
+  // (and not accepted); status 0 removes the switch.
+  void refuse_data(const std::string& data, int status);
 
   std::vector<snapshot_seen> snapshots() const;  // accepted, in order of arrival
   std::vector<std::string> rejections() const;   // why each refused upload was refused
@@ -60,6 +65,8 @@ class stats_http_server {
   // library, the others by hand), exactly as they arrived.
   std::vector<std::string> raw_requests() const;
   int connections() const { return connections_.load(); }
+  // Snapshots accepted so far (each one answered 200 OK).
+  size_t accepted() const;
   bool wait_for_snapshots(size_t count, int timeout_ms) const;
   void clear();
 
@@ -67,6 +74,9 @@ class stats_http_server {
   bool start_locked(std::string* error);
   void stop_locked();
   void serve_request(const httplib::Request& req, httplib::Response& res);
+  // The verdict on one upload: the status to answer and its text.
+  int judge(const std::string& body, const std::string& content_length, const std::string& tsdata,
+            uint32_t from_address, std::string& text);
   void serve_raw();
   void handle_raw(int client);
 
@@ -91,6 +101,8 @@ class stats_http_server {
   std::vector<snapshot_seen> snapshots_;
   std::vector<std::string> rejections_;
   std::vector<std::string> raw_requests_;
+  std::string refused_data_;
+  int refused_status_ = 0;
 };
 
 }  // namespace service

@@ -4,7 +4,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +22,16 @@ uint16_t mapped_from[port_map_size] = {};
 uint16_t mapped_to[port_map_size] = {};
 std::function<void()> wait_hook;
 std::vector<uint32_t> resolved_addresses;
+test::stream_receive_fn stream_receive;
+
+void run_wait_hook() {
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> hold(controls_guard);
+    hook = wait_hook;
+  }
+  if (hook) hook();
+}
 
 uint16_t mapped_port(uint16_t port) {
   std::lock_guard<std::mutex> hold(controls_guard);
@@ -53,12 +62,7 @@ int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t addre
 }
 
 int wait_readable(socket_handle s, uint32_t timeout_ms) {
-  std::function<void()> hook;
-  {
-    std::lock_guard<std::mutex> hold(controls_guard);
-    hook = wait_hook;
-  }
-  if (hook) hook();
+  run_wait_hook();
   pollfd p{static_cast<int>(s), POLLIN, 0};
   int n = ::poll(&p, 1, static_cast<int>(timeout_ms));
   if (n < 0) return -1;
@@ -85,13 +89,8 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
 }
 
 socket_handle tcp_open() {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return invalid_socket;
-  timeval tv{};
-  tv.tv_sec = stream_send_timeout_ms / 1000;
-  tv.tv_usec = (stream_send_timeout_ms % 1000) * 1000;
-  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  return static_cast<socket_handle>(s);
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  return s < 0 ? invalid_socket : static_cast<socket_handle>(s);
 }
 
 int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
@@ -100,15 +99,39 @@ int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
   to.sin_port = htons(port);
   to.sin_addr.s_addr = address;
   if (::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return 0;
-  return errno ? errno : -1;
+  if (errno == EINPROGRESS) return stream_in_progress;
+  return errno > 0 ? errno : 1;
+}
+
+int wait_writable(socket_handle s, uint32_t timeout_ms) {
+  run_wait_hook();
+  pollfd p{static_cast<int>(s), POLLOUT, 0};
+  int n = ::poll(&p, 1, static_cast<int>(timeout_ms));
+  if (n < 0) return -1;
+  return n > 0 ? 1 : 0;
+}
+
+int tcp_connect_result(socket_handle s) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+    return errno > 0 ? errno : 1;
+  return error;
 }
 
 int tcp_send(socket_handle s, const void* data, size_t length) {
   ssize_t n = ::send(static_cast<int>(s), data, length, MSG_NOSIGNAL);
-  return n < 0 ? -1 : static_cast<int>(n);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  return static_cast<int>(n);
 }
 
 int tcp_receive(socket_handle s, void* buffer, size_t size) {
+  test::stream_receive_fn fake;
+  {
+    std::lock_guard<std::mutex> hold(controls_guard);
+    fake = stream_receive;
+  }
+  if (fake) return fake(s, buffer, size);
   ssize_t n = ::recv(static_cast<int>(s), buffer, size, 0);
   return n < 0 ? -1 : static_cast<int>(n);
 }
@@ -195,6 +218,10 @@ namespace test {
 void set_wait_hook(std::function<void()> hook) {
   std::lock_guard<std::mutex> hold(controls_guard);
   wait_hook = std::move(hook);
+}
+void set_stream_receive(stream_receive_fn fn) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  stream_receive = std::move(fn);
 }
 void set_resolved_addresses(const std::vector<uint32_t>& addresses) {
   std::lock_guard<std::mutex> hold(controls_guard);

@@ -23,9 +23,13 @@ void advance_monotonic(uint64_t ms);
 // moves it.  use_running_monotonic lets it run again from there on.
 void hold_monotonic();
 void use_running_monotonic();
-// Runs hook at the start of every wait_readable, on the waiting thread (an
+// Runs hook at the start of every wait_readable and wait_writable, on the waiting thread (an
 // empty function removes it): lets a test act in the middle of an exchange.
 void set_wait_hook(std::function<void()> hook);
+// Replaces the receive of stream sockets (an empty function restores the
+// real one): a test sees how the reader copes with what a platform may do.
+using stream_receive_fn = std::function<int(socket_handle s, void* buffer, size_t size)>;
+void set_stream_receive(stream_receive_fn fn);
 // Datagrams that the library sends to port `from` go to port `to` instead
 // (to 0 removes the mapping), so tests meet the library's fixed service ports
 // on ports of their own.

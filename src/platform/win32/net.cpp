@@ -61,8 +61,11 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
 socket_handle tcp_open() {
   SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return invalid_socket;
-  DWORD timeout = stream_send_timeout_ms;
-  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+  u_long non_blocking = 1;
+  if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
+    closesocket(s);
+    return invalid_socket;
+  }
   return static_cast<socket_handle>(s);
 }
 
@@ -74,12 +77,42 @@ int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
   if (connect(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
     return 0;
   const int error = WSAGetLastError();
-  return error ? error : -1;
+  if (error == WSAEWOULDBLOCK) return stream_in_progress;
+  return error > 0 ? error : 1;
+}
+
+// A non-blocking connect that fails is reported in the exception set, not the
+// write set (Microsoft's documentation of connect and select).
+int wait_writable(socket_handle s, uint32_t timeout_ms) {
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(static_cast<SOCKET>(s), &writable);
+  FD_SET(static_cast<SOCKET>(s), &failed);
+  timeval tv{};
+  tv.tv_sec = static_cast<long>(timeout_ms / 1000);
+  tv.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
+  int n = select(0, nullptr, &writable, &failed, &tv);
+  if (n == SOCKET_ERROR) return -1;
+  return n > 0 ? 1 : 0;
+}
+
+int tcp_connect_result(socket_handle s) {
+  int error = 0;
+  int length = sizeof error;
+  if (getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                 &length) != 0) {
+    const int failure = WSAGetLastError();
+    return failure > 0 ? failure : 1;
+  }
+  return error;
 }
 
 int tcp_send(socket_handle s, const void* data, size_t length) {
   int n = send(static_cast<SOCKET>(s), static_cast<const char*>(data), static_cast<int>(length), 0);
-  return n == SOCKET_ERROR ? -1 : n;
+  if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+  return n;
 }
 
 int tcp_receive(socket_handle s, void* buffer, size_t size) {
