@@ -13,6 +13,7 @@
 
 #include "digest/md5.h"
 #include "script/challenge.h"
+#include "read_floor.h"
 #include "side_by_side.h"
 
 namespace {
@@ -51,25 +52,10 @@ double challenge_string() {
   return bench::thread_cpu_ns() - start;
 }
 
-// The floor: the file read once in 1 MiB pieces and hashed.  CPU ns.
-double read_and_hash_floor() {
-  static std::vector<uint8_t> piece(1 << 20);
-  const double start = bench::thread_cpu_ns();
-  FILE* f = std::fopen(executable().c_str(), "rb");
-  digest::md5_context ctx;
-  digest::md5_start(ctx);
-  size_t n;
-  while (f && (n = std::fread(piece.data(), 1, piece.size(), f)) > 0)
-    digest::md5_update(ctx, piece.data(), static_cast<uint32_t>(n));
-  digest::md5_final(ctx);
-  if (f) std::fclose(f);
-  benchmark::DoNotOptimize(ctx.digest);
-  return bench::thread_cpu_ns() - start;
-}
-
 void BM_ChallengeString(benchmark::State& state) {
   executable();
-  bench::side_by_side(state, 15, read_and_hash_floor, challenge_string);
+  bench::side_by_side(
+      state, 15, [] { return bench::read_and_hash_once(executable()); }, challenge_string);
   state.SetLabel("10 MiB executable");
 }
 BENCHMARK(BM_ChallengeString)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -14,6 +14,7 @@
 #include "core/host_image.h"
 #include "core/process_state.h"
 #include "digest/md5.h"
+#include "read_floor.h"
 #include "side_by_side.h"
 
 namespace {
@@ -50,22 +51,6 @@ std::string executable(size_t text_size) {
   return path;
 }
 
-// The floor: the file read once in 1 MiB pieces and hashed once.  CPU ns.
-double read_and_hash_once(const std::string& path) {
-  static std::vector<uint8_t> piece(1 << 20);
-  const double start = bench::thread_cpu_ns();
-  FILE* f = std::fopen(path.c_str(), "rb");
-  digest::md5_context ctx;
-  digest::md5_start(ctx);
-  size_t n;
-  while (f && (n = std::fread(piece.data(), 1, piece.size(), f)) > 0)
-    digest::md5_update(ctx, piece.data(), static_cast<uint32_t>(n));
-  digest::md5_final(ctx);
-  if (f) std::fclose(f);
-  benchmark::DoNotOptimize(ctx.digest);
-  return bench::thread_cpu_ns() - start;
-}
-
 double host_image_record(const std::string& path) {
   uint8_t record[core::host_image_record_size] = {};
   char tag[33];
@@ -82,7 +67,7 @@ double host_image_record(const std::string& path) {
 void BM_HostImageRecord(benchmark::State& state) {
   const std::string path = executable(static_cast<size_t>(state.range(0)) << 20);
   bench::side_by_side(
-      state, 15, [&] { return read_and_hash_once(path); }, [&] { return host_image_record(path); });
+      state, 15, [&] { return bench::read_and_hash_once(path); }, [&] { return host_image_record(path); });
   state.SetLabel("10 MiB file, " + std::to_string(state.range(0)) + " MiB code section");
   std::remove(path.c_str());
 }
