@@ -1,7 +1,7 @@
 // The ranked list in a game client: the lookup in a full 8000-entry table (a
 // hit and a miss), verify + install of a full 64000-byte blob, and the client
-// receive filter's added cost per datagram against the bare receive on
-// loopback, for a 1400-byte plain answer and a split answer, in one run.
+// receive filter against the bare receive of the same datagrams on loopback,
+// side by side, for friendly and hostile answers; the scans alone too.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "deploy_values.h"
+#include "side_by_side.h"
 #include "platform/net.h"
 #include "ranked/ranked_blob.h"
 #include "ranked/ranked_refresh.h"
@@ -100,12 +101,53 @@ std::vector<uint8_t> split_answer() {
   return std::vector<uint8_t>(out.begin(), out.end());
 }
 
+// Hostile answers, all 1472 bytes (the largest datagram one Ethernet frame
+// carries): what any server that answers a query can send.
+std::string split_head() {
+  std::string out("\0\1\2\3\4", 5);
+  out.append("splitnum", 9);
+  out.append(2, '\0');
+  return out;
+}
+
+std::vector<uint8_t> to_answer(std::string out) {
+  out.resize(1472, '\0');
+  return std::vector<uint8_t>(out.begin(), out.end());
+}
+
+// Every text full of "b": the old scan stopped at every one of them.
+std::vector<uint8_t> split_all_b() {
+  std::string out = split_head();
+  while (out.size() < 1472) out.append(std::string(99, 'b') + '\0');
+  return to_answer(out);
+}
+
+// The ranked key, again and again, with the value "0".
+std::vector<uint8_t> split_pairs_of_0() {
+  std::string out = split_head();
+  while (out.size() < 1472) out.append("bf2_ranked\0" "0", 13);
+  return to_answer(out);
+}
+
+// The ranked pair as a value, again and again: every copy is a true copy that
+// must be checked and passed over.
+std::vector<uint8_t> split_pair_as_value() {
+  std::string out = split_head();
+  out.append("key", 4);
+  while (out.size() < 1472) out.append("bf2_ranked\0" "1", 13);
+  return to_answer(out);
+}
+
+std::vector<uint8_t> all_nuls() { return to_answer(std::string()); }
+
 struct loopback_pair {
   int receiver = -1, sender = -1;
   sockaddr_in to{};
   loopback_pair() {
     receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
     sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int room = 4 << 20;
+    ::setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(receiver, reinterpret_cast<sockaddr*>(&to), sizeof to);
@@ -118,37 +160,49 @@ struct loopback_pair {
   }
 };
 
-// One datagram sent and received per iteration, through the bare receive
-// (range 0) or the client receive filter with a full list and a query socket
-// (range 1); the answer's sender is not listed, so the filter rewrites it.
+// The receive alone: a batch of datagrams is queued untimed, then received
+// through the bare receive (the floor) or the client receive filter with a
+// full list and a query socket (the subject); the answer's sender is not
+// listed, so the filter rewrites it.  CPU ns per datagram.
 void receive_bench(benchmark::State& state, const std::vector<uint8_t>& answer) {
   install_full();
   ranked::server_browser_mode = 1;
   sockets::query_socket = 1;
   loopback_pair pair;
-  const platform::recvfrom_fn receive =
-      state.range(0) ? sockets::client_receive_filter : sockets::real_receive;
   std::vector<char> buffer(2048);
-  for (auto _ : state) {
-    ::sendto(pair.sender, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&pair.to),
-             sizeof pair.to);
-    sockaddr_in from{};
-    int from_length = sizeof from;
-    benchmark::DoNotOptimize(receive(static_cast<uintptr_t>(pair.receiver), buffer.data(),
-                                     static_cast<int>(buffer.size()), 0, &from, &from_length));
-  }
-  state.SetLabel(state.range(0) ? "through the filter" : "bare receive");
+  constexpr int batch = 64;
+  auto side = [&](platform::recvfrom_fn receive) {
+    return [&, receive] {
+      for (int i = 0; i < batch; ++i)
+        ::sendto(pair.sender, answer.data(), answer.size(), 0,
+                 reinterpret_cast<sockaddr*>(&pair.to), sizeof pair.to);
+      const double start = bench::thread_cpu_ns();
+      for (int i = 0; i < batch; ++i) {
+        sockaddr_in from{};
+        int from_length = sizeof from;
+        benchmark::DoNotOptimize(receive(static_cast<uintptr_t>(pair.receiver), buffer.data(),
+                                         static_cast<int>(buffer.size()), 0, &from, &from_length));
+      }
+      return (bench::thread_cpu_ns() - start) / batch;
+    };
+  };
+  bench::side_by_side(state, 31, side(sockets::real_receive), side(sockets::client_receive_filter));
 }
 
-void BM_ReceivePlain1400(benchmark::State& state) { receive_bench(state, plain_answer()); }
-void BM_ReceiveSplit(benchmark::State& state) { receive_bench(state, split_answer()); }
-BENCHMARK(BM_ReceivePlain1400)->Arg(0)->Arg(1);
-BENCHMARK(BM_ReceiveSplit)->Arg(0)->Arg(1);
+#define RECEIVE_ROW(name, answer)                                       \
+  void BM_Receive_##name(benchmark::State& state) { receive_bench(state, answer()); } \
+  BENCHMARK(BM_Receive_##name)->Iterations(1)->Unit(benchmark::kMicrosecond);
+RECEIVE_ROW(Plain1400, plain_answer)
+RECEIVE_ROW(Split1300, split_answer)
+RECEIVE_ROW(HostileAllB, split_all_b)
+RECEIVE_ROW(HostilePairsOf0, split_pairs_of_0)
+RECEIVE_ROW(HostileNuls, all_nuls)
+RECEIVE_ROW(HostilePairAsValue, split_pair_as_value)
 
-// The scans alone, on a copy of the answer.
-void BM_ScanOnly(benchmark::State& state) {
+// The scans alone, on a copy of the answer (the copy back included), for
+// each answer: the friendly ones and the hostile ones, 1300 to 1472 bytes.
+void scan_only(benchmark::State& state, const std::vector<uint8_t>& answer) {
   install_full();
-  const std::vector<uint8_t> answer = state.range(0) ? split_answer() : plain_answer();
   std::vector<uint8_t> copy = answer;
   const sockets::answer_sender sender{htonl(0x7F000001), htons(4711)};
   for (auto _ : state) {
@@ -156,8 +210,25 @@ void BM_ScanOnly(benchmark::State& state) {
     sockets::correct_answer(copy.data(), copy.size(), sender);
     benchmark::ClobberMemory();
   }
-  state.SetLabel(state.range(0) ? "split" : "plain 1400");
 }
-BENCHMARK(BM_ScanOnly)->Arg(0)->Arg(1);
+// The copy back alone, to take out of the rows above.
+void BM_ScanOnly_CopyAlone(benchmark::State& state) {
+  const std::vector<uint8_t> answer = all_nuls();
+  std::vector<uint8_t> copy = answer;
+  for (auto _ : state) {
+    std::memcpy(copy.data(), answer.data(), answer.size());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ScanOnly_CopyAlone);
+#define SCAN_ROW(name, answer) \
+  void BM_ScanOnly_##name(benchmark::State& state) { scan_only(state, answer()); } \
+  BENCHMARK(BM_ScanOnly_##name);
+SCAN_ROW(Plain1400, plain_answer)
+SCAN_ROW(Split1300, split_answer)
+SCAN_ROW(HostileAllB, split_all_b)
+SCAN_ROW(HostilePairsOf0, split_pairs_of_0)
+SCAN_ROW(HostileNuls, all_nuls)
+SCAN_ROW(HostilePairAsValue, split_pair_as_value)
 
 }  // namespace

@@ -3,7 +3,7 @@
 # builds ostrel.dll and the native builds, then runs every tier:
 #   native unit tests and Wine end-to-end tests (ASan+UBSan build),
 #   the Windows unit tier under Wine, the unit tests again under TSan,
-#   and a short smoke run of every fuzz target.
+#   and a short smoke run of every fuzz target; the benchmarks are built only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -66,6 +66,10 @@ echo "=== build: native TSan (unit tests, script module tests)"
 build native-tsan unit_tests script_runtime_tests
 echo "=== build: fuzz targets (clang, libFuzzer)"
 build fuzz
+# Every benchmark is built (never run here) so that one that stops compiling,
+# or a warning only -O3 shows, fails the run.
+echo "=== build: native release with the benchmarks (built, not run)"
+build native-release
 
 export OSTREL_WIN_BIN="$root/build/dll"
 wine_note=""

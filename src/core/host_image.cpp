@@ -1,9 +1,11 @@
-// Host image record: reads the executable in 8000-byte chunks through one stack
-// buffer, never past what the file holds, whatever its headers claim.
+// Host image record: reads the executable once in large pieces, never past
+// what the file holds, whatever its headers claim.
 #include "core/host_image.h"
 
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "base/bytes.h"
 #include "core/process_state.h"
@@ -12,7 +14,10 @@
 namespace core {
 namespace {
 
-constexpr size_t chunk_size = 8000;
+// The file is read in large pieces (several megabytes pass on the loading
+// thread); on the heap, as the loading thread's stack is the game's.
+constexpr size_t piece_size = 64 * 1024;
+constexpr size_t fallback_piece_size = 8000;
 // dos_, nt_, section_: offsets in the DOS header, the new (PE) header and a
 // section header.
 constexpr size_t dos_header_size = 64;
@@ -62,42 +67,53 @@ int find_text_section(FILE* file, uint32_t* raw_offset, uint32_t* raw_size) {
   return 1;
 }
 
+// One pass over the file: the code section's bytes go to the second digest
+// as they pass on their way to the first, the two digests interleaved.  The
+// section is located first from the headers (a few small reads).
 void compute_host_image_record(FILE* file, uint8_t* record, char* tag) {
-  uint8_t chunk[chunk_size];
   bytes::store_u16le(record + hir_length, host_image_record_size);
+  uint32_t text_offset = 0, text_size = 0;
+  // A section the stream cannot seek to is hashed as none, as always.
+  const bool has_text = find_text_section(file, &text_offset, &text_size) == 0 &&
+                        text_size > 0 && seek_to(file, text_offset);
+  const uint64_t text_end = has_text ? static_cast<uint64_t>(text_offset) + text_size : 0;
 
-  digest::md5_context ctx;
-  digest::md5_start(ctx);
-  uint32_t counter = 0;
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[piece_size]);
+  uint8_t small[fallback_piece_size];
+  uint8_t* buffer = piece ? piece.get() : small;
+  const size_t capacity = piece ? piece_size : sizeof small;
+
+  digest::md5_context whole, text;
+  digest::md5_start(whole);
+  digest::md5_start(text);
+  uint32_t counter = 0, text_counter = 0;
+  uint64_t at = 0;
   seek_to(file, 0);
   for (;;) {
-    size_t n = std::fread(chunk, 1, sizeof chunk, file);
+    const size_t n = std::fread(buffer, 1, capacity, file);
     if (n == 0) break;
-    if (counter == 0) std::memcpy(record + hir_magic, chunk, n < 4 ? n : 4);
-    digest::md5_update(ctx, chunk, static_cast<uint32_t>(n));
-    counter += static_cast<uint32_t>(n);
-  }
-  digest::md5_final(ctx);
-  bytes::store_u32le(record + hir_file_bytes, counter);
-  std::memcpy(record + hir_file_md5, ctx.digest, digest::md5_size);
-  digest::md5_hex(ctx, tag);
-
-  digest::md5_start(ctx);
-  counter = 0;
-  uint32_t offset = 0, size = 0;
-  if (find_text_section(file, &offset, &size) == 0 && seek_to(file, offset) &&
-      std::ftell(file) == static_cast<long>(offset) && size > 0) {
-    while (counter < size) {
-      size_t want = size - counter < chunk_size ? size - counter : chunk_size;
-      size_t n = std::fread(chunk, 1, want, file);
-      if (n == 0) break;
-      digest::md5_update(ctx, chunk, static_cast<uint32_t>(n));
-      counter += static_cast<uint32_t>(n);
+    if (at == 0) std::memcpy(record + hir_magic, buffer, n < 4 ? n : 4);
+    const uint64_t from = at > text_offset ? at : text_offset;
+    const uint64_t to = at + n < text_end ? at + n : text_end;
+    if (has_text && from < to) {
+      const size_t lead = static_cast<size_t>(from - at), shared = static_cast<size_t>(to - from);
+      digest::md5_update(whole, buffer, static_cast<uint32_t>(lead));
+      digest::md5_update_two(whole, text, buffer + lead, static_cast<uint32_t>(shared));
+      digest::md5_update(whole, buffer + lead + shared, static_cast<uint32_t>(n - lead - shared));
+      text_counter += static_cast<uint32_t>(shared);
+    } else {
+      digest::md5_update(whole, buffer, static_cast<uint32_t>(n));
     }
+    counter += static_cast<uint32_t>(n);
+    at += n;
   }
-  digest::md5_final(ctx);
-  bytes::store_u32le(record + hir_text_bytes, counter);
-  std::memcpy(record + hir_text_md5, ctx.digest, digest::md5_size);
+  digest::md5_final(whole);
+  digest::md5_final(text);
+  bytes::store_u32le(record + hir_file_bytes, counter);
+  std::memcpy(record + hir_file_md5, whole.digest, digest::md5_size);
+  digest::md5_hex(whole, tag);
+  bytes::store_u32le(record + hir_text_bytes, text_counter);
+  std::memcpy(record + hir_text_md5, text.digest, digest::md5_size);
 }
 
 }  // namespace core

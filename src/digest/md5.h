@@ -20,6 +20,10 @@ void md5_start(md5_context& ctx);
 // Resumes a digest whose first 64-byte block (a secret prefix) produced `chain`.
 void md5_start_chained(md5_context& ctx, const uint32_t chain[4]);
 void md5_update(md5_context& ctx, const void* data, uint32_t length);
+// The same bytes into two digests at once, whatever either has absorbed
+// before: the result is that of md5_update on each, and the second costs
+// little more than the first (their steps interleave).
+void md5_update_two(md5_context& first, md5_context& second, const void* data, uint32_t length);
 void md5_update_text(md5_context& ctx, const char* text);
 void md5_final(md5_context& ctx);
 // Writes the digest field as 32 lower-case hex digits and a NUL into out[33].

@@ -1,7 +1,17 @@
-// Ranked-list arena: the published table, the list blob buffer and the spare
-// table the next install builds in, with the two locks that keep them apart.
+// Ranked-list arena: a pool of tables, the published one among them, and the
+// list blob buffer.  Readers take no lock: see ranked_store.h for the scheme.
+//
+// Why it is safe, with every atomic operation sequentially consistent: a
+// reader increments the count of the table it loaded and then loads the
+// published table again, reading only when both agree.  An install rebuilds a
+// table only after seeing it unpublished with a zero count.  If that check
+// came before the reader's increment, the reader's second load comes later
+// still and sees the table unpublished (or published again only after it was
+// rebuilt whole), so the reader backs off or reads a finished table; if the
+// increment came first, the install sees it and leaves the table alone.
 #include "ranked/ranked_store.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -10,30 +20,68 @@
 
 namespace ranked {
 namespace {
+
+// Three tables: the published one, one a slow reader may still hold after an
+// install replaced it, and one to build in.  Should all be held, the install
+// (never a reader) waits for a reader to leave; readers hold a table only for
+// one binary search.
+constexpr int pool_size = 3;
+
+struct table_slot {
+  uint8_t* entries;
+  size_t count;
+  std::atomic<uint32_t> readers;
+};
+
 uint8_t* arena = nullptr;
-uint8_t* table = nullptr;        // published; read under table_lock
-uint8_t* spare = nullptr;        // written under install_lock only
 uint8_t* blob_buffer = nullptr;  // written under install_lock only
-size_t count = 0;                // of table; under table_lock
-platform::lock* table_lock = nullptr;
+table_slot pool[pool_size] = {};
+std::atomic<table_slot*> published{nullptr};  // null: the empty list
 platform::lock* install_lock = nullptr;
+
 // An entry as one number whose order is the table order (bytes compared
 // first to last as unsigned values).
 uint64_t order_key(const uint8_t* entry) {
   return (static_cast<uint64_t>(bytes::load_u32be(entry)) << 32) | bytes::load_u32be(entry + 4);
 }
+
+// The published table with its reader count raised, or null for the empty
+// list.  Each retry means an install published in between.
+table_slot* hold_published() {
+  for (;;) {
+    table_slot* slot = published.load();
+    if (!slot) return nullptr;
+    slot->readers.fetch_add(1);
+    if (published.load() == slot) return slot;
+    slot->readers.fetch_sub(1);
+  }
+}
+
+void release(table_slot* slot) {
+  if (slot) slot->readers.fetch_sub(1);
+}
+
+// Under install_lock: a table no reader holds and no reader can reach.
+table_slot* free_slot() {
+  for (;;) {
+    const table_slot* now = published.load();
+    for (table_slot& slot : pool)
+      if (&slot != now && slot.readers.load() == 0) return &slot;
+    platform::sleep_ms(0);
+  }
+}
+
 }  // namespace
 
 int arena_allocate() {
-  if (!table_lock) table_lock = platform::lock_create();
   if (!install_lock) install_lock = platform::lock_create();
-  if (!table_lock || !install_lock) return 1;
+  if (!install_lock) return 1;
   if (!arena) {
-    arena = new (std::nothrow) uint8_t[ranked_table_size * 2 + ranked_blob_max_size]();
-    if (!arena) return 1;
-    table = arena;
-    blob_buffer = arena + ranked_table_size;
-    spare = blob_buffer + ranked_blob_max_size;
+    uint8_t* bytes = new (std::nothrow) uint8_t[ranked_table_size * pool_size + ranked_blob_max_size]();
+    if (!bytes) return 1;
+    for (int i = 0; i < pool_size; ++i) pool[i].entries = bytes + ranked_table_size * i;
+    blob_buffer = bytes + ranked_table_size * pool_size;
+    arena = bytes;
   }
   return 0;
 }
@@ -48,25 +96,22 @@ int install_ranked_blob(const uint8_t* blob, size_t m) {
     platform::lock_release(install_lock);
     return 1;
   }
-  const size_t built = build_ranked_table(blob_buffer, m, spare);
-  platform::lock_acquire(table_lock);
-  uint8_t* old = table;
-  table = spare;
-  count = built;
-  platform::lock_release(table_lock);
-  spare = old;
+  table_slot* slot = free_slot();
+  slot->count = build_ranked_table(blob_buffer, m, slot->entries);
+  published.store(slot);
   platform::lock_release(install_lock);
   return 0;
 }
 
 bool ranked_lookup(uint32_t address, uint16_t port) {
-  if (!table_lock) return false;
   uint8_t key_bytes[ranked_entry_size];
   ranked_key(address, port, key_bytes);
   const uint64_t key = order_key(key_bytes);
-  platform::lock_acquire(table_lock);
+  table_slot* slot = hold_published();
+  if (!slot) return false;
+  const uint8_t* table = slot->entries;
   size_t low = 0;
-  size_t high = arena ? count : 0;
+  size_t high = slot->count;
   bool found = false;
   while (low < high) {
     const size_t mid = low + (high - low) / 2;
@@ -80,32 +125,30 @@ bool ranked_lookup(uint32_t address, uint16_t port) {
     else
       high = mid;
   }
-  platform::lock_release(table_lock);
+  release(slot);
   return found;
 }
 
 size_t ranked_count() {
-  if (!table_lock) return 0;
-  platform::lock_acquire(table_lock);
-  const size_t n = arena ? count : 0;
-  platform::lock_release(table_lock);
+  table_slot* slot = hold_published();
+  const size_t n = slot ? slot->count : 0;
+  release(slot);
   return n;
 }
 
 bool ranked_entry(size_t i, uint8_t out[ranked_entry_size]) {
-  if (!table_lock) return false;
-  platform::lock_acquire(table_lock);
-  const bool inside = arena && i < count;
-  if (inside) std::memcpy(out, table + i * ranked_entry_size, ranked_entry_size);
-  platform::lock_release(table_lock);
+  table_slot* slot = hold_published();
+  const bool inside = slot && i < slot->count;
+  if (inside) std::memcpy(out, slot->entries + i * ranked_entry_size, ranked_entry_size);
+  release(slot);
   return inside;
 }
 
 void ranked_reset() {
-  if (!table_lock) return;
-  platform::lock_acquire(table_lock);
-  count = 0;
-  platform::lock_release(table_lock);
+  if (!install_lock) return;
+  platform::lock_acquire(install_lock);
+  published.store(nullptr);
+  platform::lock_release(install_lock);
 }
 
 }  // namespace ranked

@@ -3,12 +3,16 @@
 // receive filter asks about each answering server.
 //
 // Threads meet here: a refresh installs on the thread that opened a
-// server-list connection while game threads look servers up.  An install
-// deciphers into the arena's blob buffer and builds the new table in a spare
-// table, one install at a time (install lock); it then swaps the spare table
-// in under the table lock, which a lookup holds for its binary search.  A
-// lookup therefore sees the old list or the new one, never a mix, and no lock
-// is held across file or network I/O.
+// server-list connection while game threads look servers up on every
+// received answer.  Lookups take no lock.  Tables live in a small fixed pool;
+// a table, once published, is never written again.  An install (one at a
+// time, install lock) deciphers into the arena's blob buffer, builds the new
+// table in a pool table that no reader can hold, and publishes it with one
+// atomic store.  A reader announces itself on the table it is about to read
+// (the table's reader count) and then checks that the table is still the
+// published one; a table is rebuilt only when it is not published and its
+// count is zero.  A lookup therefore sees the old list or the new one, never
+// a mix, and no lock is held across file or network I/O.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -17,8 +21,8 @@
 
 namespace ranked {
 
-// The arena: the table, the list blob buffer and the spare table, 64000 bytes
-// each, allocated once with both locks.  0 on success.
+// The arena: the table pool and the list blob buffer, 64000 bytes each,
+// allocated once with the install lock.  0 on success.
 int arena_allocate();
 bool arena_allocated();
 

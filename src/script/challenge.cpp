@@ -3,6 +3,8 @@
 #include "script/challenge.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "base/bytes.h"
 #include "deploy_values.h"
@@ -11,6 +13,8 @@
 namespace script {
 
 namespace {
+constexpr size_t file_piece_size = 64 * 1024;
+
 void start(digest::md5_context& ctx) { digest::md5_start(ctx); }
 
 void feed_server_order(digest::md5_context& ctx, const server_identity& s) {
@@ -54,10 +58,16 @@ void file_digest(FILE* file, uint8_t out[16]) {
   digest::md5_context ctx;
   start(ctx);
   if (file) {
-    uint8_t piece[4000];
+    // Large pieces: each read is a call into the C runtime and the system, and
+    // the executable is several megabytes; on the heap, as a script thread's
+    // stack is not ours to spend.
+    std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[file_piece_size]);
+    uint8_t small[4000];
+    uint8_t* buffer = piece ? piece.get() : small;
+    const size_t capacity = piece ? file_piece_size : sizeof small;
     size_t n;
-    while ((n = std::fread(piece, 1, sizeof piece, file)) > 0)
-      digest::md5_update(ctx, piece, static_cast<uint32_t>(n));
+    while ((n = std::fread(buffer, 1, capacity, file)) > 0)
+      digest::md5_update(ctx, buffer, static_cast<uint32_t>(n));
   }
   digest::md5_final(ctx);
   std::memcpy(out, ctx.digest, 16);

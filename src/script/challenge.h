@@ -36,7 +36,7 @@ inline constexpr size_t cid_interface_address = 8;
 inline constexpr size_t cid_server_address = 12;
 inline constexpr size_t identity_block_size = 16;
 
-// MD5 of a whole file read in pieces of 4000 bytes (of no bytes when it does not open).
+// MD5 of a whole file read in pieces of 64 KiB (of no bytes when it does not open).
 void file_digest(FILE* file, uint8_t out[16]);
 
 // The 179-character challenge string and its NUL.

@@ -13,21 +13,62 @@ constexpr int plain_value_nuls = 13;  // NULs before the seventh value's text
 constexpr char split_marker[] = "splitnum";  // compared with its NUL
 constexpr char ranked_key[] = "bf2_ranked";  // sizeof counts its NUL: the value follows
 
-// NUL bytes in n bytes, eight at a time: a byte's high bit survives in t
-// exactly when the byte is 0, and the multiply adds the eight flags up (no
-// population count instruction in the baseline of either build).
+// NUL bytes in n bytes, sixteen at a time: each lane of the vector counts the
+// NULs at its place (the compare gives -1 for a NUL), for at most 255 rounds
+// so that no lane overflows, and the lanes are then added up in two halves.
+// The vector type is the compilers' portable one: one SSE2 register where the
+// build has it, plain words where it does not.
+typedef uint8_t lanes16 __attribute__((vector_size(16)));
+
+size_t add_lanes(lanes16 counts) {
+  uint64_t half[2];
+  std::memcpy(half, &counts, sizeof half);
+  size_t total = 0;
+  for (uint64_t x : half) {
+    x = (x & 0x00FF00FF00FF00FFull) + ((x >> 8) & 0x00FF00FF00FF00FFull);
+    total += static_cast<size_t>((x * 0x0001000100010001ull) >> 48);
+  }
+  return total;
+}
+
 size_t count_nuls(const uint8_t* p, size_t n) {
-  constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+  constexpr size_t lane_rounds = 255;
   size_t count = 0;
   size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    const uint64_t t = ~(((w & low7) + low7) | w | low7);
-    count += static_cast<size_t>((((t >> 7) & 0x0101010101010101ull) * 0x0101010101010101ull) >> 56);
+  while (n - i >= 16) {
+    const size_t rounds = (n - i) / 16 < lane_rounds ? (n - i) / 16 : lane_rounds;
+    lanes16 counts = {};
+    for (size_t r = 0; r < rounds; ++r, i += 16) {
+      lanes16 v;
+      std::memcpy(&v, p + i, 16);
+      counts -= reinterpret_cast<lanes16>(v == 0);
+    }
+    count += add_lanes(counts);
   }
   for (; i < n; ++i) count += p[i] == 0;
   return count;
+}
+
+uint64_t load_word(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The offset of the first NUL at or after at, or size when there is none.
+// Most texts of an answer are short: the first sixteen bytes are looked at
+// eight at a time in place (the lowest flagged byte of a little-endian word
+// is the first NUL), and only a longer text goes to memchr.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the word's first byte is its lowest");
+size_t next_nul(const uint8_t* data, size_t at, size_t size) {
+  constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+  for (int step = 0; step < 2 && size - at >= 8; ++step, at += 8) {
+    const uint64_t w = load_word(data + at);
+    const uint64_t nul_flags = ~(((w & low7) + low7) | w | low7);
+    if (nul_flags) return at + static_cast<size_t>(__builtin_ctzll(nul_flags) >> 3);
+  }
+  const void* nul = at < size ? std::memchr(data + at, 0, size - at) : nullptr;
+  return nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - data) : size;
 }
 
 bool ranked(const answer_sender& sender) { return ranked::ranked_lookup(sender.address, sender.port); }
@@ -41,14 +82,15 @@ bool ranked(const answer_sender& sender) { return ranked::ranked_lookup(sender.a
 void plain_scan(uint8_t* data, size_t size, const answer_sender& sender) {
   size_t at = qa_texts;
   for (int nuls = 0; nuls < plain_value_nuls; ++nuls) {
-    const void* nul = at < size ? std::memchr(data + at, 0, size - at) : nullptr;
-    if (!nul) return;
-    at = static_cast<size_t>(static_cast<const uint8_t*>(nul) - data) + 1;
+    if (at >= size) return;
+    const size_t nul = next_nul(data, at, size);
+    if (nul == size) return;
+    at = nul + 1;
   }
   const size_t value = at;
-  const void* end = value < size ? std::memchr(data + value, 0, size - value) : nullptr;
-  if (!end) return;
-  const size_t last = static_cast<size_t>(static_cast<const uint8_t*>(end) - data);
+  if (value >= size) return;
+  const size_t last = next_nul(data, value, size);
+  if (last == size) return;
   if (last == value || data[last - 1] != '1') return;
   if (!ranked(sender)) data[last - 1] = '0';
 }
@@ -56,25 +98,93 @@ void plain_scan(uint8_t* data, size_t size, const answer_sender& sender) {
 // The first key "bf2_ranked" whose value is exactly "1" is the first place
 // where the bytes "bf2_ranked\0" "1\0" start a text in key position (an
 // even number of NULs since offset 16).
-void split_scan(uint8_t* data, size_t size, const answer_sender& sender) {
-  static constexpr char pair[] = "bf2_ranked\0" "1";  // and its own NUL
-  constexpr size_t pair_size = sizeof pair;          // 13 bytes
+//
+// The pair is found by a skip search that looks at one byte in thirteen: any
+// placement of the 13-byte pair covers exactly one sampled offset, and the
+// sampled byte names the pair index it would have to be (the NUL two of
+// them), so each sample has at most two places to check, each one 8-byte
+// compare.  The work per sample is the same whatever the answer holds; only a
+// true copy of the pair costs more (the NUL count up to it, at most once per
+// byte overall).  Samples run in order and their places never overlap, so
+// copies are met first to last.
+namespace {
+
+constexpr char pair[] = "bf2_ranked\0" "1";  // and its own NUL
+constexpr size_t pair_size = sizeof pair;    // 13 bytes
+constexpr size_t pair_tail = 5;              // the compared word: its last 8 bytes
+
+// For each byte value, the pair indices holding it, the further one first; a
+// byte the pair does not hold gets index 0, whose compare then fails.
+struct pair_places {
+  uint8_t far;
+  uint8_t near;
+};
+struct place_table {
+  pair_places of[256];
+};
+constexpr place_table make_places() {
+  place_table t{};
+  bool held[256] = {};
+  for (size_t i = 0; i < pair_size; ++i) {
+    const uint8_t c = static_cast<uint8_t>(pair[i]);
+    t.of[c].far = static_cast<uint8_t>(i);
+    if (!held[c]) t.of[c].near = static_cast<uint8_t>(i);
+    held[c] = true;
+  }
+  return t;
+}
+constexpr place_table places = make_places();
+static_assert(places.of[0].far == 12 && places.of[0].near == 10);
+static_assert(places.of[static_cast<uint8_t>('b')].far == 0 && places.of[static_cast<uint8_t>('1')].near == 11);
+
+// NULs before counted_to (from offset 16), which lies at or before the next
+// place to settle.
+struct split_state {
   size_t nuls = 0;
   size_t counted_to = qa_split_texts;
-  size_t from = qa_split_texts;
-  while (from < size && size - from >= pair_size) {
-    const void* hit = std::memchr(data + from, pair[0], size - from - pair_size + 1);
-    if (!hit) return;
-    const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
-    from = at + 1;
-    if (std::memcmp(data + at, pair, pair_size) != 0) continue;
-    nuls += count_nuls(data + counted_to, at - counted_to);
-    counted_to = at;
-    const bool starts_text = at == qa_split_texts || data[at - 1] == 0;
-    if (starts_text && nuls % 2 == 0) {
-      if (!ranked(sender)) data[at + sizeof ranked_key] = '0';
-      return;
-    }
+};
+
+// A place whose last 8 bytes matched: true when the scan is done with the
+// answer (the first key-position copy was found and settled).  A copy holds
+// two NULs, so counting resumes behind it: copies back to back cost no count.
+bool settle(uint8_t* data, size_t at, split_state& st, const answer_sender& sender) {
+  const auto* want = reinterpret_cast<const uint8_t*>(pair);
+  if (load_word(data + at) != load_word(want) ||
+      load_word(data + at + pair_tail) != load_word(want + pair_tail))
+    return false;
+  st.nuls += count_nuls(data + st.counted_to, at - st.counted_to);
+  const bool starts_text = at == qa_split_texts || data[at - 1] == 0;
+  if (starts_text && st.nuls % 2 == 0) {
+    if (!ranked(sender)) data[at + sizeof ranked_key] = '0';
+    return true;
+  }
+  st.nuls += 2;
+  st.counted_to = at + pair_size;
+  return false;
+}
+
+}  // namespace
+
+void split_scan(uint8_t* data, size_t size, const answer_sender& sender) {
+  const uint64_t tail = load_word(reinterpret_cast<const uint8_t*>(pair) + pair_tail);
+  split_state st;
+  size_t q = qa_split_texts + pair_size - 1;  // the first sample
+  // Samples whose every place lies inside the answer.
+  for (; q + pair_size <= size; q += pair_size) {
+    const pair_places at = places.of[data[q]];
+    const size_t far = q - at.far, near = q - at.near;
+    const bool far_hit = load_word(data + far + pair_tail) == tail;
+    const bool near_hit = load_word(data + near + pair_tail) == tail;
+    if (!(far_hit | near_hit)) continue;
+    if (far_hit && settle(data, far, st, sender)) return;
+    if (near_hit && near != far && settle(data, near, st, sender)) return;
+  }
+  // The last sample, if any: only places that end inside the answer.
+  if (q < size) {
+    const pair_places at = places.of[data[q]];
+    const size_t far = q - at.far, near = q - at.near;
+    if (far + pair_size <= size && settle(data, far, st, sender)) return;
+    if (near != far && near + pair_size <= size) settle(data, near, st, sender);
   }
 }
 

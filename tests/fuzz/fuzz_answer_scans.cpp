@@ -1,13 +1,19 @@
-// Arbitrary bytes as a server query answer through both scans (the first
-// byte picks a listed or unlisted sender), compared with the scans written
-// the plain way: a byte walk that counts NULs (plain) and one that splits
-// every text into key and value (split).  The library's scans hop and search
-// instead; they must change exactly the same bytes.
+// Arbitrary bytes as a server query answer through both scans, compared with
+// the scans written the plain way: a byte walk that counts NULs (plain) and
+// one that splits every text into key and value (split).  The library's scans
+// hop and skip instead; they must change exactly the same bytes.
+//
+// Input: a list byte, a port byte, then the answer.  When the list byte is
+// odd, a sealed list holding the sender (127.0.0.1 and that port) with the
+// flags in the list byte's next six bits is installed first, so a listed
+// sender (flags 1) and a listed one with other flags are reached as well as
+// an unlisted one; otherwise the list is empty.
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "lookup_signing.h"
+#include "ranked_sealing.h"
 #include "ranked/ranked_blob.h"
 #include "ranked/ranked_store.h"
 #include "sockets/answer_scans.h"
@@ -45,16 +51,42 @@ void walk_split(std::vector<uint8_t>& d, bool ranked) {
   }
 }
 
+// The list of one record: 127.0.0.1 with the given port bytes (network order)
+// and flags.
+void install_list(uint8_t flags, const uint8_t port[2]) {
+  std::vector<uint8_t> plain(16, 0x5A);                  // the nonce
+  const uint8_t head[10] = {1, 0, 0, 0, 0, 0, 0, 0, 0x6C, 0x74};  // serial, default port
+  plain.insert(plain.end(), head, head + sizeof head);
+  const uint8_t record[7] = {flags, 127, 0, 0, 1, port[1], port[0]};  // own port, low byte first
+  plain.insert(plain.end(), record, record + sizeof record);
+  const std::vector<uint8_t> blob = fuzz_support::seal(plain.data(), plain.size());
+  fuzz_support::check(ranked::install_ranked_blob(blob.data(), blob.size()) == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = ranked::arena_allocate() == 0;
   fuzz_support::check(ready);
-  if (size == 0) return 0;
-  // An empty list: nobody is ranked.  Port 0 is looked up to make the call.
-  const sockets::answer_sender sender{0x0100007F, static_cast<uint16_t>(data[0])};
+  if (size < 2) return 0;
+  const uint8_t port[2] = {data[1], static_cast<uint8_t>(data[1] ^ 0x40)};
+  // The list changes only when the input asks for another one: sealing and
+  // installing on every run would cost most of the run.
+  static int installed = -1;  // list byte and port byte; -1: the empty list
+  const int wanted = data[0] & 1 ? (data[0] & 0x7F) << 8 | data[1] : -1;
+  if (wanted != installed) {
+    if (wanted < 0)
+      ranked::ranked_reset();
+    else
+      install_list(static_cast<uint8_t>((data[0] >> 1) & 0x3F), port);
+    installed = wanted;
+  }
+  uint16_t port_field;
+  std::memcpy(&port_field, port, 2);
+  const sockets::answer_sender sender{0x0100007F, port_field};
   const bool ranked = ranked::ranked_lookup(sender.address, sender.port);
-  const std::vector<uint8_t> answer(data + 1, data + size);
+  fuzz_support::check(ranked == ((data[0] & 0x7F) == 0x03));
+  const std::vector<uint8_t> answer(data + 2, data + size);
 
   std::vector<uint8_t> got = answer, want = answer;
   sockets::plain_scan(got.data(), got.size(), sender);

@@ -195,6 +195,18 @@ TEST(HostImage, HandMadeFiles) {
     add(".text third and longer than a chunk", pe_builder::build(l), 0x800, 20001);
   }
   {
+    // The file is read in 64 KiB pieces: a section that starts inside one,
+    // spans several whole ones and ends inside another, off block boundaries.
+    layout l = with_sections({{".rdata", 0x200, 0x400}, {".text", 0x30001, 0x10403}});
+    l.file_size = 0x50000;
+    add(".text across several pieces", pe_builder::build(l), 0x10403, 0x30001);
+  }
+  {
+    layout l = with_sections({{".text", 0x10000, 0x10000}});
+    l.file_size = 0x20000;
+    add(".text exactly the second piece", pe_builder::build(l), 0x10000, 0x10000);
+  }
+  {
     layout l = with_sections({{".text", 0x200, 0x400}});
     l.optional_size = 240;
     add("larger optional header", pe_builder::build(l), 0x400, 0x200);

@@ -137,6 +137,45 @@ TEST(Md5, MatchesOpenSslOnRandomLengths) {
   }
 }
 
+// Two digests fed the same bytes at once, each with its own bytes before and
+// after (so their blocks start at different offsets), in random pieces; each
+// must equal OpenSSL's digest of its whole message.
+TEST(Md5, TwoLanesEachMatchOpenSsl) {
+  std::mt19937 gen(11);
+  const size_t shared_lengths[] = {0, 1, 63, 64, 65, 127, 128, 4096, 70001};
+  for (int round = 0; round < 60; ++round) {
+    const size_t lead1 = round % 3 == 0 ? 0 : gen() % 130, lead2 = round % 5 == 0 ? 0 : gen() % 130;
+    const size_t shared_length = round < 9 ? shared_lengths[round] : gen() % 9000;
+    const std::vector<uint8_t> head1 = noise(lead1, gen()), head2 = noise(lead2, gen());
+    const std::vector<uint8_t> shared = noise(shared_length, gen());
+    const std::vector<uint8_t> tail1 = noise(gen() % 70, gen()), tail2 = noise(gen() % 70, gen());
+
+    digest::md5_context one = poisoned_context(), two = poisoned_context();
+    digest::md5_start(one);
+    digest::md5_start(two);
+    digest::md5_update(one, head1.data(), static_cast<uint32_t>(head1.size()));
+    digest::md5_update(two, head2.data(), static_cast<uint32_t>(head2.size()));
+    for (size_t at = 0; at < shared.size();) {
+      const size_t piece = std::min<size_t>(shared.size() - at, round % 2 ? gen() % 300 : 1 + gen() % 20000);
+      digest::md5_update_two(one, two, shared.data() + at, static_cast<uint32_t>(piece));
+      at += piece;
+    }
+    digest::md5_update(one, tail1.data(), static_cast<uint32_t>(tail1.size()));
+    digest::md5_update(two, tail2.data(), static_cast<uint32_t>(tail2.size()));
+    digest::md5_final(one);
+    digest::md5_final(two);
+
+    std::vector<uint8_t> whole1 = head1, whole2 = head2;
+    whole1.insert(whole1.end(), shared.begin(), shared.end());
+    whole1.insert(whole1.end(), tail1.begin(), tail1.end());
+    whole2.insert(whole2.end(), shared.begin(), shared.end());
+    whole2.insert(whole2.end(), tail2.begin(), tail2.end());
+    SCOPED_TRACE("round " + std::to_string(round) + ", shared " + std::to_string(shared_length));
+    EXPECT_EQ(hex_of(one), openssl_md5_hex(whole1.data(), whole1.size()));
+    EXPECT_EQ(hex_of(two), openssl_md5_hex(whole2.data(), whole2.size()));
+  }
+}
+
 // A keyed digest keeps only the chaining value of its secret 64-byte prefix;
 // resuming from it must give the digest of prefix + message.
 TEST(Md5, ChainedStartEqualsDigestOverPrefix) {

@@ -164,6 +164,20 @@ TEST_F(Interception, AnswerScansOverATableOfAnswers) {
   bytes_t not_first = split_fixed;
   not_first[15] = 1;
   not_first[16 + 9 + 2 + 11] = '1';
+  // The split scan looks at one byte in thirteen: copies of the pair that are
+  // values, near copies, a copy at the texts' start that ends one byte short
+  // of the datagram's end (the last sample), and long texts of "b".
+  const bytes_t values_first = split_answer(0, texts({"k", "bf2_ranked", "1", "x", "bf2_ranked", "1"}));
+  bytes_t values_first_fixed = values_first;
+  values_first_fixed[values_first.size() - 2] = '0';
+  const std::string bs(40, 'b');
+  const bytes_t near_copies = split_answer(
+      0, texts({bs.c_str(), "bf2_ranked0", "bf2_rankeX", "1", "bf2_ranked", "1", bs.c_str(), "1"}));
+  bytes_t near_copies_fixed = near_copies;
+  near_copies_fixed[near_copies.size() - 2 - (bs.size() + 1) - 2] = '0';
+  const bytes_t at_start = split_answer(0, texts({"bf2_ranked", "1", "x"}, false));
+  bytes_t at_start_fixed = at_start;
+  at_start_fixed[16 + 11] = '0';
   bytes_t short_answer = plain_answer(texts({"a", "b", "c", "d", "e", "f", "g", "1"}));
   short_answer.resize(29);
   bytes_t not_answer = plain;
@@ -182,6 +196,9 @@ TEST_F(Interception, AnswerScansOverATableOfAnswers) {
       {"split, listed", split, listed_port, split},
       {"split, byte 15 not 0", not_first, unlisted_port, not_first},
       {"split, 1 at the datagram's end", split_end, unlisted_port, split_end},
+      {"split, copies as values before the key", values_first, unlisted_port, values_first_fixed},
+      {"split, near copies and texts of b", near_copies, unlisted_port, near_copies_fixed},
+      {"split, 30 bytes, the pair at the texts' start", at_start, unlisted_port, at_start_fixed},
       {"29 bytes", short_answer, unlisted_port, short_answer},
       {"first byte not 0", not_answer, unlisted_port, not_answer},
   };
