@@ -41,8 +41,15 @@ bool echo_prepare(uint32_t now, const char* text, int text_length, echo_datagram
 }
 
 void echo_send(const echo_datagram& datagram) {
-  platform::udp_send_to(datagram.socket, datagram.bytes, datagram.length, datagram.address,
-                        log_echo_port);
+  if (platform::udp_send_to(datagram.socket, datagram.bytes, datagram.length, datagram.address,
+                            log_echo_port) >= 0 ||
+      !platform::socket_handle_lost())
+    return;
+  // The host shut the socket library down under us: the next line gets a
+  // socket of its own, unless another thread has made one already.
+  log_lock_hold();
+  if (echo_socket == datagram.socket) echo_socket = platform::invalid_socket;
+  log_lock_release();
 }
 
 void echo_reset() {

@@ -33,7 +33,9 @@ struct echo_datagram {
 // when the echo is set up and text_length is 1..479, numbers the next datagram
 // and builds it into out.  false when nothing is to be sent.
 bool echo_prepare(uint32_t now, const char* text, int text_length, echo_datagram& out);
-// Sends outside the lock; the outcome is not reported.
+// Sends outside the lock; the outcome is not reported.  A send that finds the
+// socket's handle gone drops the echo socket (without closing it), so the
+// next line creates a new one.
 void echo_send(const echo_datagram& datagram);
 void echo_reset();
 

@@ -1,6 +1,10 @@
-// Start-up: mode and names from the executable path, the host image record,
-// the mode's own work, the network tables and the receive filter.  No failure
-// here reaches the host: each step that cannot be done is skipped.
+// Start-up in two parts.  At load, under the platform's loader lock, only what
+// Windows allows there: the mode and names from the executable path, the host
+// image record (reading the executable), the tables and locks, the import
+// patches and the receive filter.  Everything that reaches the registry, the
+// per-user folder, sockets or threads waits behind the start gate for the
+// first thread that enters the library.  No failure here reaches the host:
+// each step that cannot be done is skipped.
 #include "library/startup.h"
 
 #include <new>
@@ -8,9 +12,9 @@
 #include "core/host_image.h"
 #include "core/host_names.h"
 #include "core/process_state.h"
-#include "core/registry_readers.h"
 #include "core/service_state.h"
 #include "core/settings_file.h"
+#include "core/start_gate.h"
 #include "platform/platform.h"
 #include "ranked/ranked_file.h"
 #include "ranked/ranked_refresh.h"
@@ -27,6 +31,9 @@
 
 namespace library {
 
+// Touches the per-user folder and its files: first call, never under the loader lock.
+void restore_snapshot_queue() { snapshot::restore_queue(); }
+
 using core::process;
 
 namespace {
@@ -39,22 +46,37 @@ void read_host_image(const char* path) {
   std::fclose(file);
 }
 
-void client_mode_start() {
-  if (ranked::arena_allocate() != 0) return;
+// ---- Behind the start gate: one line a step, in the order they run. -------
+
+// The ranked list and the setting that moves the server-list connection.
+void client_mode_first_call() {
+  if (!ranked::arena_allocated()) return;
   process.server_browser_mode = ranked::read_browser_mode();
   ranked::load_ranked_list();
 }
+
+// The worker, and with it the script runtime hooks: without a worker to upload
+// them, the scripts are not offered the module that takes snapshots.
+void server_mode_first_call() {
+  restore_snapshot_queue();
+  if (snapshot::worker_start() != 0) script::withdraw_script_hooks();
+}
+
+void first_call() {
+  if (process.operating_mode == core::mode_server)
+    server_mode_first_call();
+  else
+    client_mode_first_call();
+  network_state_load();
+}
 }  // namespace
 
-// Touches the per-user folder and its files, work that has no place under the
-// loader lock: one call, so that it can move to start-up outside the entry.
-void restore_snapshot_queue() { snapshot::restore_queue(); }
 
 int server_mode_start() {
   if (!core::service) core::service = new (std::nothrow) core::service_state();
   if (!snapshot::snapshot_lock) snapshot::snapshot_lock = platform::lock_create();
-  restore_snapshot_queue();
-  if (snapshot::worker_start() != 0) return 1;
+  // Patched now, while no thread of the host can be calling the runtime; the
+  // hooks pass the start gate before they act.
   script::install_script_hooks();
   return 0;
 }
@@ -63,6 +85,11 @@ int network_state_init() {
   redirect::answer_slot_allocate();
   if (redirect::address_table_allocate() != 0) return 1;
   if (sockets::player_logins_allocate() != 0) return 1;
+  return 0;
+}
+
+int network_state_load() {
+  if (!redirect::address_table_allocated() || !sockets::player_logins_allocated()) return 1;
   redirect::load_cache(1, 86400);
   redirect::load_cache(0, 43200);
   return 0;
@@ -87,10 +114,11 @@ int library_attach() {
   if (process.operating_mode == core::mode_server)
     server_mode_start();
   else
-    client_mode_start();
+    ranked::arena_allocate();
 
   network_state_init();
   sockets::select_receive_filter(process.operating_mode);
+  core::start_gate_arm(first_call);
   process.initialised = 1;
   return 0;
 }
@@ -105,6 +133,7 @@ int library_detach() {
   // Native builds (tests) reuse one process: the worker must not outlive the
   // state it reads.  The DLL leaves it running, as the host process ends.
   snapshot::worker_stop();
+  core::start_gate_reset();
 #endif
   redirect::address_table_release();
   redirect::answer_slot_release();

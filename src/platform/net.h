@@ -49,6 +49,14 @@ int tcp_send(socket_handle s, const void* data, size_t length);
 // when nothing is there to read).
 int tcp_receive(socket_handle s, void* buffer, size_t size);
 
+// Whether the calling thread's last failed send, wait or receive of these
+// helpers failed because the handle no longer names a socket: the host shut
+// the socket library down (and may have started it again since), or the
+// handle was closed.  A long-lived socket of the library's own is then
+// dropped, never closed (its value may by now be a socket of the host's),
+// and a new one is made on next use.
+bool socket_handle_lost();
+
 // The local port (host order) of a socket bound to an IPv4 address, through
 // the real getsockname.  0 on success; 1 when the call fails or the socket's
 // family is not IPv4.

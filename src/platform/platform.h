@@ -86,10 +86,12 @@ int thread_slot_set(const thread_slot& slot, void* value);
 const uint8_t* main_module_image();
 // The exported function (or data) of an already loaded module, or null.
 void* loaded_module_symbol(const char* module, const char* name);
+// Both ask the system about the memory and never touch it.
 bool memory_readable(const void* p, size_t size);
 bool valid_code_address(const void* p);
-// Stores value in the pointer-sized slot; a slot that is not writable gets its
-// protection lifted for the store and put back afterwards.  0 on success.
+// Stores value in the pointer-sized slot; a readable slot that is not
+// writable gets write access for the store and its old protection back
+// afterwards.  0 on success, 1 (nothing written) otherwise.
 int store_code_pointer(void* slot, uintptr_t value);
 
 }  // namespace platform

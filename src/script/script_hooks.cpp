@@ -2,11 +2,13 @@
 // host executable's import table at start-up.
 #include "script/script_hooks.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
 #include "base/hidden_text.h"
 #include "core/host_patching.h"
+#include "core/start_gate.h"
 #include "core/random.h"
 #include "platform/platform.h"
 #include "script/module_frame.h"
@@ -17,6 +19,7 @@ py_object* host_module = nullptr;
 
 namespace {
 constexpr text::hidden_text module_name{"ostrellib"};
+std::atomic<bool> withdrawn{false};
 
 void keep_host_module(py_object* m) {
   // The runtime hands the module out as a borrowed reference; holding one of
@@ -30,8 +33,9 @@ void keep_host_module(py_object* m) {
 
 py_object* hooked_Py_InitModule4(const char* name, py_method* methods, const char* doc,
                                  py_object* self, int api_version) {
+  core::pass_start_gate();
   py_object* m = real_init_module(name, methods, doc, self, api_version);
-  if (!m || std::strcmp(name, "host") != 0) return m;
+  if (!m || withdrawn.load() || std::strcmp(name, "host") != 0) return m;
   core::seed_random();
   // Without every runtime function the module's functions could not run, so
   // the module is then not offered to the scripts at all.
@@ -46,8 +50,9 @@ py_object* hooked_Py_InitModule4(const char* name, py_method* methods, const cha
 }
 
 py_object* hooked_PyImport_ImportModule(const char* name) {
+  core::pass_start_gate();
   py_object* m = real_import_module(name);
-  if (!m || std::strcmp(name, "bf2") != 0) return m;
+  if (!m || withdrawn.load() || std::strcmp(name, "bf2") != 0) return m;
   if (platform::file_status("python/bf2/ostrel/__init__.py") != 0 &&
       platform::file_status("python/bf2/ostrel/__init__.pyc") != 0)
     return m;
@@ -62,7 +67,10 @@ py_object* hooked_PyImport_ImportModule(const char* name) {
   return m;
 }
 
+void withdraw_script_hooks() { withdrawn.store(true); }
+
 int install_script_hooks() {
+  withdrawn.store(false);
   const uint8_t* image = platform::main_module_image();
   real_init_module = reinterpret_cast<init_module_fn>(
       core::patch_import(image, runtime_library, "Py_InitModule4",

@@ -10,6 +10,12 @@ namespace script {
 // functions.  Always 0; a failed patch leaves its hook absent.
 int install_script_hooks();
 
+// From now on the hooks hand every call straight to the runtime, as if the
+// imports had never been patched (the worker that the module needs could not
+// be started).
+void withdraw_script_hooks();
+
+// Both hooks are entries into the library: they pass the start gate first.
 py_object* hooked_Py_InitModule4(const char* name, py_method* methods, const char* doc,
                                  py_object* self, int api_version);
 py_object* hooked_PyImport_ImportModule(const char* name);

@@ -45,12 +45,14 @@ int session_exchange(platform::socket_handle s) {
                         read_field(block->start_time), t0, platform::process_id(), r,
                         block->provider_id);
   for (int i = 0; i < count; ++i)
-    platform::udp_send_to(s, request, sizeof request, addresses[i], session_port);
+    if (platform::udp_send_to(s, request, sizeof request, addresses[i], session_port) < 0 &&
+        platform::socket_handle_lost())
+      return session_socket_lost;
 
   const uint64_t deadline = platform::monotonic_ms() + session_wait_ms;
   while (platform::monotonic_ms() < deadline) {
     const int ready = platform::wait_readable(s, session_poll_ms);
-    if (ready < 0) return 1;
+    if (ready < 0) return platform::socket_handle_lost() ? session_socket_lost : 1;
     if (ready == 0) continue;
     uint8_t reply[session_datagram_size + 1];
     uint32_t from = 0;
@@ -58,6 +60,7 @@ int session_exchange(platform::socket_handle s) {
     int ipv4 = 0;
     const int length =
         platform::udp_receive_from(s, reply, sizeof reply, &from, &from_port, &ipv4);
+    if (length < 0 && platform::socket_handle_lost()) return session_socket_lost;
     if (length < 0 || !ipv4 || !sent_to(from, addresses, count)) continue;
     uint32_t flags = 0, service_time = 0;
     if (check_session_reply(reply, static_cast<size_t>(length), r, id, block->provider_id, &flags,

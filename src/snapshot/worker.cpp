@@ -146,7 +146,10 @@ void worker_pass(worker_state& state, uint64_t now) {
     if (state.session_socket == platform::invalid_socket)
       state.session_socket = platform::udp_open();
     if (state.session_socket != platform::invalid_socket) {
-      session_exchange(state.session_socket);
+      // A handle that is gone is dropped, not closed: its value may by now
+      // belong to a socket of the host's.
+      if (session_exchange(state.session_socket) == session_socket_lost)
+        state.session_socket = platform::invalid_socket;
       state.exchanged = true;
       state.last_exchange = now;
     }

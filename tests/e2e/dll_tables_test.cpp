@@ -145,6 +145,42 @@ TEST(DllTables, CarriesAVersionResource) {
     EXPECT_NE(bytes.find(utf16(text)), std::string::npos) << text;
 }
 
+// The programs that run on players' machines declare how Windows must run
+// them: as the invoker (so UAC neither virtualizes their files nor asks to
+// elevate) and on which versions (7, 8, 8.1, 10/11); the tool and the DLL
+// carry one version.
+std::string file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+std::string resource_value(const std::string& path, const std::string& name) {
+  const std::string rc = run_capture("i686-w64-mingw32-windres -i '" + path + "' -O rc");
+  std::smatch m;
+  const std::regex value("VALUE \"" + name + "\", \"([^\"]*)\"");
+  return std::regex_search(rc, m, value) ? m[1].str() : "";
+}
+
+TEST(DllTables, ProgramsDeclareInvokerAndWindowsVersionsAndShareTheVersion) {
+  const std::string tool = win_bin() + "/ostrel-tool.exe";
+  for (const std::string& program : {tool, client_dir() + "/hostsim.exe",
+                                     server_dir() + "/hostsim.exe", plain_dir() + "/hostsim.exe"}) {
+    SCOPED_TRACE(program);
+    const std::string bytes = file_bytes(program);
+    ASSERT_FALSE(bytes.empty());
+    for (const char* text :
+         {"level=\"asInvoker\"", "uiAccess=\"false\"",
+          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+      EXPECT_NE(bytes.find(text), std::string::npos) << text;
+  }
+  const std::string version = resource_value(dll_path(), "ProductVersion");
+  EXPECT_FALSE(version.empty());
+  EXPECT_EQ(resource_value(tool, "ProductVersion"), version);
+  EXPECT_EQ(resource_value(tool, "FileVersion"), resource_value(dll_path(), "FileVersion"));
+  EXPECT_EQ(resource_value(tool, "OriginalFilename"), "ostrel-tool.exe");
+  EXPECT_EQ(resource_value(dll_path(), "OriginalFilename"), "ostrel.dll");
+}
+
 }  // namespace
 }  // namespace e2e
 

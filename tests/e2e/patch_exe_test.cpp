@@ -88,10 +88,12 @@ TEST(PatchExeUnderWine, PatchedPlainCopyRunsThroughOstrelDll) {
   {
     hostsim patched;
     ASSERT_TRUE(patched.start(dir));
-    EXPECT_EQ(patched.command("exists " + roaming + "\\Ostrel"), "ok folder");
+    EXPECT_EQ(patched.command("exists " + roaming + "\\Ostrel"), "ok none") << "made at load";
     EXPECT_EQ(patched.command("resolve master.legacy.test"),
               "ok name=master.legacy.test type=2 len=4 addrs=10.20.30.40 aliases=");
     EXPECT_EQ(lookup.requests(), 1);
+    EXPECT_EQ(patched.command("exists " + roaming + "\\Ostrel"), "ok folder")
+        << "the first call makes the per-user folder";
   }
   lookup.stop();
 

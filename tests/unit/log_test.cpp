@@ -18,6 +18,7 @@
 #include "core/log_echo.h"
 #include "core/process_state.h"
 #include "platform/native/test_controls.h"
+#include "platform/net.h"
 #include "service/log_collector.h"
 #include "working_folder.h"
 
@@ -215,6 +216,42 @@ TEST_F(LogEcho, FileWithoutItsFolderStillEchoes) {
   std::vector<service::log_record> got = settle();
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].text, "no file\r\n");
+}
+
+// The echo socket as the next line would use it (made now if there is none).
+platform::socket_handle echo_socket_now() {
+  core::echo_datagram d;
+  core::log_lock_hold();
+  const bool built = core::echo_prepare(leap_day_evening, "x", 1, d);
+  core::log_lock_release();
+  return built ? d.socket : platform::invalid_socket;
+}
+
+// The host may shut the socket library down under the echo (and start it
+// again): a send that finds the handle gone drops it unclosed, and the next
+// line gets a new socket.  Any other failure keeps it.
+TEST_F(LogEcho, SocketWhoseHandleIsGoneIsReplacedOnTheNextLine) {
+  using fault = platform::test::socket_fault;
+  const struct {
+    fault kind;
+    bool replaced;
+  } cases[] = {{fault::not_initialised, true}, {fault::not_a_socket, true}, {fault::other, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    core::log_echo_setup(3, loopback_);
+    const platform::socket_handle first = echo_socket_now();
+    ASSERT_NE(first, platform::invalid_socket);
+    platform::test::set_socket_fault(first, c.kind);
+    core::log_printf("lost\r\n");
+    platform::test::clear_socket_faults();
+    core::log_printf("after\r\n");
+    std::vector<service::log_record> got = settle();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].text, "after\r\n");
+    const platform::socket_handle now = echo_socket_now();
+    EXPECT_EQ(now != first, c.replaced);
+    if (now != first) platform::socket_close(first);  // natively the handle still lives
+  }
 }
 
 // Lines from several threads never interleave, and every datagram gets a

@@ -221,6 +221,7 @@ TEST_F(LookupCache, StartUpOffersFileOneThenFileZeroEachWithItsAge) {
   write_file(1, cache_file(old, answer_for(old, 0x31, ip(10, 3, 1, 1))));
   write_file(0, cache_file(old, answer_for(old, 0x30, ip(10, 3, 0, 1))));
   ASSERT_EQ(library::network_state_init(), 0);
+  ASSERT_EQ(library::network_state_load(), 0);
   EXPECT_TRUE(installed(0x31, ip(10, 3, 1, 1)));
   EXPECT_FALSE(installed(0x30, ip(10, 3, 0, 1)));
 
@@ -228,6 +229,7 @@ TEST_F(LookupCache, StartUpOffersFileOneThenFileZeroEachWithItsAge) {
   const redirect::lookup_request fresh = request_at(now - 60);
   write_file(0, cache_file(fresh, answer_for(fresh, 0x30, ip(10, 3, 0, 1))));
   ASSERT_EQ(library::network_state_init(), 0);
+  ASSERT_EQ(library::network_state_load(), 0);
   EXPECT_TRUE(installed(0x30, ip(10, 3, 0, 1)));
   EXPECT_FALSE(installed(0x31, ip(10, 3, 1, 1)));
 }

@@ -279,6 +279,46 @@ TEST_F(SnapshotWorker, SessionExchangesOnceTheBlockIsFilledThenEveryMinute) {
   responder.stop();
 }
 
+// A session socket whose handle is gone (the host shut the socket library
+// down) is dropped unclosed and the next exchange makes a new one; a socket
+// that merely failed is kept.
+TEST_F(SnapshotWorker, SessionSocketWhoseHandleIsGoneIsReplaced) {
+  using fault = platform::test::socket_fault;
+  service::session_responder responder(snapshot_test::keys());
+  responder.add_provider(snapshot_test::provider);
+  ASSERT_TRUE(responder.start());
+  text::copy_bounded(block_->provider_id, sizeof block_->provider_id, snapshot_test::provider);
+  block_->start_time = 1799990000;
+  const struct {
+    fault kind;
+    bool replaced;
+  } cases[] = {{fault::not_initialised, true}, {fault::not_a_socket, true}, {fault::other, false}};
+  uint64_t now = 1000;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    snapshot::worker_pass(state_, now);
+    const platform::socket_handle first = state_.session_socket;
+    ASSERT_NE(first, platform::invalid_socket);
+    const int before = responder.requests();
+
+    platform::test::set_socket_fault(first, c.kind);
+    snapshot::worker_pass(state_, now += snapshot::exchange_interval_s);
+    platform::test::clear_socket_faults();
+    EXPECT_EQ(state_.session_socket == platform::invalid_socket, c.replaced);
+    EXPECT_EQ(responder.requests(), before) << "nothing left on the failed socket";
+
+    snapshot::worker_pass(state_, now += snapshot::exchange_interval_s);
+    EXPECT_NE(state_.session_socket, platform::invalid_socket);
+    EXPECT_EQ(state_.session_socket != first, c.replaced);
+    for (int waited = 0; responder.requests() == before && waited < 2000; waited += 10)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(responder.requests(), before + 1) << "the next exchange goes out";
+    if (state_.session_socket != first) platform::socket_close(first);
+    now += snapshot::exchange_interval_s;
+  }
+  responder.stop();
+}
+
 TEST_F(SnapshotWorker, ThreadUploadsAndStops) {
   ASSERT_EQ(snapshot::worker_start(), 0);
   EXPECT_EQ(snapshot::worker_start(), 0) << "a second start changes nothing";

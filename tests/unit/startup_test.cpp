@@ -1,15 +1,20 @@
 // Start-up and tear-down over the native test controls: the mode and names from
 // the executable path, the host image record, the tables each mode allocates,
-// the receive filter, and a second attach that changes nothing.
+// the receive filter, a second attach that changes nothing, and the split of
+// start-up into what the loader lock allows at load and what waits for the
+// first call into the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/host_image.h"
 #include "core/process_state.h"
 #include "core/service_state.h"
+#include "core/start_gate.h"
 #include "library/startup.h"
 #include "pe_builder.h"
 #include "platform/native/test_controls.h"
@@ -17,6 +22,7 @@
 #include "redirect/address_table.h"
 #include "redirect/answer_blocks.h"
 #include "scratch_dir.h"
+#include "script/script_hooks.h"
 #include "snapshot/worker.h"
 #include "sockets/dispatch.h"
 #include "sockets/player_logins.h"
@@ -32,6 +38,11 @@ class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir.path().empty());
+    char current[4096];
+    had_appdata_ = platform::appdata_folder(current, sizeof current) == 0;
+    if (had_appdata_) saved_appdata_ = current;
+    user_ = dir.path() + "/user";
+    test::set_appdata_folder(user_.c_str());
     reset();
     pe_builder::layout l;
     l.sections = {{".text", 0x800, 0x400}};
@@ -40,12 +51,14 @@ class Startup : public ::testing::Test {
   void TearDown() override {
     reset();
     test::set_executable_path("C:\\Games\\Game\\game.exe");
+    test::set_appdata_folder(had_appdata_ ? saved_appdata_.c_str() : nullptr);
   }
   static void reset() {
     library::library_detach();
     core::process = core::process_state{};
     sockets::receive_dispatch = platform::real_recvfrom_function();
     test::registry_reset();
+    test::set_thread_start_failing(false);
   }
   // Writes the executable at relative and points the process at it.
   std::string install(const std::string& relative) {
@@ -67,6 +80,9 @@ class Startup : public ::testing::Test {
 
   scratch_dir dir;
   std::vector<uint8_t> executable;
+  std::string user_;  // the per-user (application-data) folder
+  bool had_appdata_ = false;
+  std::string saved_appdata_;
 };
 
 TEST_F(Startup, ClientMode) {
@@ -80,6 +96,8 @@ TEST_F(Startup, ClientMode) {
   EXPECT_STREQ(core::process.host_executable_name, "game.exe");
   EXPECT_STREQ(core::process.settings_file_name, "ostrel_game.exe.cfg");
   expect_record_of(path);
+  EXPECT_EQ(core::process.server_browser_mode, 0u) << "the registry waits for the first call";
+  core::pass_start_gate();
   EXPECT_EQ(core::process.server_browser_mode, 1u);
 
   EXPECT_TRUE(ranked::arena_allocated());
@@ -100,6 +118,7 @@ TEST_F(Startup, ServerModeFromTheFolderName) {
   EXPECT_STREQ(core::process.host_executable_name, "server.exe");
   EXPECT_STREQ(core::process.settings_file_name, "ostrel_server.exe.cfg");
   expect_record_of(path);
+  core::pass_start_gate();
   EXPECT_EQ(core::process.server_browser_mode, 0u);  // a client-only setting
 
   ASSERT_NE(core::service, nullptr);
@@ -110,6 +129,113 @@ TEST_F(Startup, ServerModeFromTheFolderName) {
   EXPECT_TRUE(redirect::address_table_allocated());
   EXPECT_TRUE(sockets::player_logins_allocated());
   EXPECT_EQ(sockets::receive_dispatch, &sockets::server_receive_filter);
+}
+
+// What Windows allows while the loader lock is held ("Dynamic-Link Library
+// Best Practices"): facts of the process, reading the executable, clocks,
+// creating locks and thread-local slots, allocating, and the module queries
+// and memory protection of import patching.  Never the registry, the shell's
+// folders, other files or folders, sockets, threads or waits.
+const std::set<std::string> allowed_at_load = {
+    "executable_path", "command_line", "process_id", "entropy", "now_seconds", "monotonic_ms",
+    "utc_from_seconds", "lock_create", "lock_acquire", "lock_release", "thread_slot_alloc",
+    "thread_slot_get", "thread_slot_set", "main_module_image", "loaded_module_symbol",
+    "memory_readable", "valid_code_address", "store_code_pointer"};
+
+std::string call_name(const std::string& line) { return line.substr(0, line.find(' ')); }
+
+bool recorded(const std::vector<std::string>& calls, const std::string& line) {
+  return std::find(calls.begin(), calls.end(), line) != calls.end();
+}
+
+TEST_F(Startup, LoadDoesOnlyWhatTheLoaderLockAllowsAndTheFirstCallTheRest) {
+  struct mode_case {
+    const char* executable;
+    std::vector<std::string> first_call_makes;  // in this order
+  };
+  const std::string& user = user_;
+  const mode_case cases[] = {
+      {"Games/Game/game.exe",
+       {"registry_query serverBrowserMode", "appdata_folder", "create_folder " + user + "\\Ostrel",
+        "open_file " + user + "\\Ostrel\\rankedservers", "open_file " + user + "\\Ostrel\\network_1_",
+        "open_file " + user + "\\Ostrel\\network_0_"}},
+      {"w32ded/server.exe",
+       {"thread_start", "open_file " + user + "\\Ostrel\\network_1_",
+        "open_file " + user + "\\Ostrel\\network_0_"}},
+  };
+  for (const mode_case& c : cases) {
+    SCOPED_TRACE(c.executable);
+    reset();
+    test::registry_set_dword(registry_root::current_user, "serverBrowserMode", 1);
+    const std::string path = install(c.executable);
+
+    std::vector<std::string> calls;
+    test::record_seam_calls(&calls);
+    library::library_attach();
+    test::record_seam_calls(nullptr);
+    ASSERT_FALSE(calls.empty());
+    for (const std::string& line : calls) {
+      if (call_name(line) == "open_file")
+        EXPECT_EQ(line, "open_file " + path) << "the executable is the only file read at load";
+      else
+        EXPECT_TRUE(allowed_at_load.count(call_name(line))) << line << " at load";
+    }
+
+    // The first call does the rest, once; the cache files carry the image's tag.
+    calls.clear();
+    test::record_seam_calls(&calls);
+    core::pass_start_gate();
+    core::pass_start_gate();
+    test::record_seam_calls(nullptr);
+    size_t found = 0;  // first_call_makes, in order, among the calls
+    for (std::string line : calls) {
+      if (line.rfind("open_file", 0) == 0 && line.find("network_") != std::string::npos)
+        line = line.substr(0, line.size() - std::strlen(core::process.host_image_tag));
+      if (found < c.first_call_makes.size() && line == c.first_call_makes[found]) ++found;
+    }
+    EXPECT_EQ(found, c.first_call_makes.size())
+        << "missing: " << (found < c.first_call_makes.size() ? c.first_call_makes[found] : "");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "thread_start"),
+              core::process.operating_mode == core::mode_server ? 1 : 0);
+  }
+}
+
+// A fake of the runtime's registration: the host's module object it returns.
+script::py_object fake_host_module{1000, nullptr};
+std::vector<std::string> registered;
+script::py_object* fake_init_module(const char* name, script::py_method*, const char*,
+                                    script::py_object*, int) {
+  registered.emplace_back(name);
+  return &fake_host_module;
+}
+
+TEST_F(Startup, ScriptHooksRunTheFirstCallAndStandDownWithoutAWorker) {
+  // Today's rule kept: without the worker the runtime is as if never patched.
+  for (const bool worker_starts : {true, false}) {
+    SCOPED_TRACE(worker_starts ? "worker started" : "no worker");
+    reset();
+    install("w32ded/server.exe");
+    test::set_thread_start_failing(!worker_starts);
+    library::library_attach();
+    script::real_init_module = fake_init_module;
+    script::host_module = nullptr;
+    registered.clear();
+
+    std::vector<std::string> calls;
+    test::record_seam_calls(&calls);
+    EXPECT_EQ(script::hooked_Py_InitModule4("host", nullptr, "", nullptr, 1013), &fake_host_module);
+    test::record_seam_calls(nullptr);
+    EXPECT_TRUE(recorded(calls, "thread_start")) << "the hook is the first call";
+    ASSERT_FALSE(registered.empty());
+    EXPECT_EQ(registered[0], "host");
+    if (!worker_starts) {
+      EXPECT_EQ(registered.size(), 1u) << "no module of ours";
+    }
+    EXPECT_EQ(script::host_module, worker_starts ? &fake_host_module : nullptr);
+    script::host_module = nullptr;
+  }
+  script::install_script_hooks();  // hooks back on for the tests that follow
+  script::real_init_module = nullptr;
 }
 
 TEST_F(Startup, UnreadableExecutableLeavesRecordEmpty) {

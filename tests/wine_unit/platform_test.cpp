@@ -209,6 +209,114 @@ TEST(Win32Platform, StreamHelpersDoNotBlock) {
   platform::socket_close(s);
 }
 
+// What the helpers' callers learn when a send or receive fails: the two
+// errors that mean the handle is gone (the socket library was shut down, or
+// the handle names no socket) against an ordinary failure.
+TEST(Win32Platform, FailuresTellAHandleThatIsGoneFromOthers) {
+  const uint32_t loopback = htonl(INADDR_LOOPBACK);
+  char buffer[8];
+  uint32_t from = 0;
+  uint16_t from_port = 0;
+  int ipv4 = 0;
+
+  // The error is read at once: reporting a failure changes the thread's last error.
+  struct outcome {
+    int result;
+    int error;
+    bool lost;
+  };
+  const auto after = [](int result) {
+    const int error = WSAGetLastError();
+    const bool lost = platform::socket_handle_lost();
+    return outcome{result, error, lost};
+  };
+
+  platform::socket_handle s = platform::udp_open();
+  ASSERT_NE(s, platform::invalid_socket);
+  outcome o = after(platform::udp_send_to(s, "x", 1, loopback, 0));  // port 0: no destination
+  EXPECT_EQ(o.result, -1);
+  EXPECT_FALSE(o.lost) << o.error;
+  platform::socket_close(s);
+  o = after(platform::udp_send_to(s, "x", 1, loopback, 9));
+  EXPECT_EQ(o.result, -1);
+  EXPECT_EQ(o.error, WSAENOTSOCK);
+  EXPECT_TRUE(o.lost);
+  o = after(platform::wait_readable(s, 10));
+  EXPECT_EQ(o.result, -1);
+  EXPECT_TRUE(o.lost) << o.error;
+  o = after(platform::udp_receive_from(s, buffer, sizeof buffer, &from, &from_port, &ipv4));
+  EXPECT_EQ(o.result, -1);
+  EXPECT_TRUE(o.lost) << o.error;
+
+  // The host's last WSACleanup takes every socket with it, ours included.
+  // Windows then fails every call with WSANOTINITIALISED (the sendto page);
+  // Wine 8 checks the handle first and reports WSAENOTSOCK.  Both mean lost.
+  s = platform::udp_open();
+  ASSERT_NE(s, platform::invalid_socket);
+  int started = 0;  // this program's own start-up, and any others still counted
+  while (WSACleanup() == 0) ++started;
+  ASSERT_GT(started, 0);
+  o = after(platform::udp_send_to(s, "x", 1, loopback, 9));
+  EXPECT_EQ(o.result, -1);
+  EXPECT_TRUE(o.error == WSANOTINITIALISED || o.error == WSAENOTSOCK) << o.error;
+  EXPECT_TRUE(o.lost);
+  WSADATA wsa;
+  for (int i = 0; i < started; ++i) ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  o = after(platform::udp_send_to(s, "x", 1, loopback, 9));
+  EXPECT_EQ(o.result, -1) << "started again: the old handle is still gone";
+  EXPECT_TRUE(o.lost) << o.error;
+}
+
+// The import patcher asks about memory and never touches it: inaccessible and
+// guard pages are refused without a fault (a guard page keeps its guard), and
+// a slot that is readable but not writable is written with its protection
+// put back as it was.
+TEST(Win32Platform, MemoryQueriesAndSlotStoresByProtection) {
+  const struct {
+    DWORD protection;
+    bool readable;
+    bool stored;
+  } cases[] = {
+      {PAGE_READWRITE, true, true},      {PAGE_READONLY, true, true},
+      {PAGE_EXECUTE_READ, true, true},   {PAGE_EXECUTE_READWRITE, true, true},
+      {PAGE_NOACCESS, false, false},     {PAGE_READONLY | PAGE_GUARD, false, false},
+  };
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.protection);
+    auto* page = static_cast<uintptr_t*>(
+        VirtualAlloc(nullptr, system.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(page, nullptr);
+    page[1] = 0x11111111u;
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(page, system.dwPageSize, c.protection, &old));
+    EXPECT_EQ(platform::memory_readable(page + 1, sizeof(uintptr_t)), c.readable);
+    EXPECT_EQ(platform::store_code_pointer(page + 1, 0x22222222u), c.stored ? 0 : 1);
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_NE(VirtualQuery(page, &info, sizeof info), 0u);
+    EXPECT_EQ(info.Protect, c.protection) << "protection put back, guard kept";
+    ASSERT_TRUE(VirtualProtect(page, system.dwPageSize, PAGE_READWRITE, &old));
+    EXPECT_EQ(page[1], c.stored ? 0x22222222u : 0x11111111u);
+    VirtualFree(page, 0, MEM_RELEASE);
+  }
+
+  // Reserved but not committed, and a range that runs into such memory.
+  auto* reserved = static_cast<uint8_t*>(
+      VirtualAlloc(nullptr, 2 * system.dwPageSize, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(reserved, nullptr);
+  ASSERT_NE(VirtualAlloc(reserved, system.dwPageSize, MEM_COMMIT, PAGE_READWRITE), nullptr);
+  EXPECT_TRUE(platform::memory_readable(reserved, system.dwPageSize));
+  EXPECT_FALSE(platform::memory_readable(reserved + system.dwPageSize, 4));
+  EXPECT_FALSE(platform::memory_readable(reserved + system.dwPageSize - 2, 4));
+  EXPECT_EQ(platform::store_code_pointer(reserved + system.dwPageSize, 1), 1);
+  VirtualFree(reserved, 0, MEM_RELEASE);
+
+  EXPECT_TRUE(platform::valid_code_address(reinterpret_cast<const void*>(&platform::udp_open)));
+  EXPECT_FALSE(platform::valid_code_address(&system));  // data, not code
+  EXPECT_FALSE(platform::valid_code_address(nullptr));
+}
+
 TEST(Win32Platform, ResolveIpv4) {
   uint32_t out[16];
   ASSERT_GE(platform::resolve_ipv4("localhost", out, 16), 1);

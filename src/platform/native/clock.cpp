@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
 
 namespace platform {
@@ -22,17 +23,23 @@ uint64_t running_ms() {
 }  // namespace
 
 uint32_t now_seconds() {
+  seam_calls::note("now_seconds");
   if (fake_clock.load()) return fake_seconds.load();
   return static_cast<uint32_t>(::time(nullptr));
 }
 
 uint64_t monotonic_ms() {
+  seam_calls::note("monotonic_ms");
   return (monotonic_held.load() ? held_at.load() : running_ms()) + monotonic_offset.load();
 }
 
-void sleep_ms(uint32_t ms) { ::usleep(static_cast<useconds_t>(ms) * 1000u); }
+void sleep_ms(uint32_t ms) {
+  seam_calls::note("sleep_ms");
+  ::usleep(static_cast<useconds_t>(ms) * 1000u);
+}
 
 utc_time utc_from_seconds(uint32_t seconds) {
+  seam_calls::note("utc_from_seconds");
   time_t t = seconds;
   struct tm parts {};
   gmtime_r(&t, &parts);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
 
 namespace platform {
@@ -34,10 +35,12 @@ std::string native_path(const char* path) {
 }  // namespace
 
 FILE* open_file(const char* path, const char* mode) {
+  seam_calls::note("open_file", path);
   return std::fopen(native_path(path).c_str(), mode);
 }
 
 int appdata_folder(char* out, size_t size) {
+  seam_calls::note("appdata_folder");
   std::lock_guard<std::mutex> hold(guard);
   if (!appdata_set) {
     appdata = default_appdata();
@@ -48,18 +51,26 @@ int appdata_folder(char* out, size_t size) {
   return text::copy_bounded(out, size, appdata.c_str());
 }
 
-void create_folder(const char* path) { ::mkdir(native_path(path).c_str(), 0700); }
+void create_folder(const char* path) {
+  seam_calls::note("create_folder", path);
+  ::mkdir(native_path(path).c_str(), 0700);
+}
 
 int file_status(const char* path) {
+  seam_calls::note("file_status", path);
   struct stat st;
   return ::stat(native_path(path).c_str(), &st) == 0 ? 0 : 1;
 }
 
 int replace_file(const char* from, const char* to) {
+  seam_calls::note("replace_file", to);
   return std::rename(native_path(from).c_str(), native_path(to).c_str()) == 0 ? 0 : 1;
 }
 
-void remove_file(const char* path) { std::remove(native_path(path).c_str()); }
+void remove_file(const char* path) {
+  seam_calls::note("remove_file", path);
+  std::remove(native_path(path).c_str());
+}
 
 namespace test {
 void set_appdata_folder(const char* path) {

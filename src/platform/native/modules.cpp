@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
 
 namespace platform {
@@ -22,21 +23,30 @@ std::string lower(const char* text) {
 }  // namespace
 
 const uint8_t* main_module_image() {
+  seam_calls::note("main_module_image");
   std::lock_guard<std::mutex> hold(guard);
   return main_image;
 }
 
 void* loaded_module_symbol(const char* module, const char* name) {
+  seam_calls::note("loaded_module_symbol", name);
   std::lock_guard<std::mutex> hold(guard);
   // Module names compare without case, as the Windows loader compares them.
   auto it = symbols.find(lower(module) + "!" + name);
   return it == symbols.end() ? nullptr : it->second;
 }
 
-bool memory_readable(const void* p, size_t) { return p != nullptr; }
-bool valid_code_address(const void* p) { return p != nullptr; }
+bool memory_readable(const void* p, size_t) {
+  seam_calls::note("memory_readable");
+  return p != nullptr;
+}
+bool valid_code_address(const void* p) {
+  seam_calls::note("valid_code_address");
+  return p != nullptr;
+}
 
 int store_code_pointer(void* slot, uintptr_t value) {
+  seam_calls::note("store_code_pointer");
   *static_cast<uintptr_t*>(slot) = value;
   return 0;
 }

@@ -10,8 +10,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <mutex>
 
+#include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
 
 namespace platform {
@@ -23,6 +25,10 @@ uint16_t mapped_to[port_map_size] = {};
 std::function<void()> wait_hook;
 std::vector<uint32_t> resolved_addresses;
 test::stream_receive_fn stream_receive;
+std::map<socket_handle, test::socket_fault> socket_faults;
+
+// Why the calling thread's last failed helper call failed.
+thread_local test::socket_fault last_fault = test::socket_fault::none;
 
 void run_wait_hook() {
   std::function<void()> hook;
@@ -31,6 +37,22 @@ void run_wait_hook() {
     hook = wait_hook;
   }
   if (hook) hook();
+}
+
+// A fault a test set for s: the call fails with it and reaches no socket.
+bool faulted(socket_handle s) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  auto it = socket_faults.find(s);
+  if (it == socket_faults.end()) return false;
+  last_fault = it->second;
+  return true;
+}
+
+// The native errors that mean what the Windows pair means: no such socket.
+int failed() {
+  last_fault = errno == EBADF || errno == ENOTSOCK ? test::socket_fault::not_a_socket
+                                                   : test::socket_fault::other;
+  return -1;
 }
 
 uint16_t mapped_port(uint16_t port) {
@@ -42,40 +64,52 @@ uint16_t mapped_port(uint16_t port) {
 }  // namespace
 
 socket_handle udp_open() {
+  seam_calls::note("udp_open");
   int s = ::socket(AF_INET, SOCK_DGRAM, 0);
   return s < 0 ? invalid_socket : static_cast<socket_handle>(s);
 }
 
 void socket_close(socket_handle s) {
+  seam_calls::note("socket_close");
   if (s != invalid_socket) ::close(static_cast<int>(s));
 }
 
 int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t address,
                 uint16_t port) {
+  seam_calls::note("udp_send_to");
+  if (faulted(s)) return -1;
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(mapped_port(port));
   to.sin_addr.s_addr = address;
   ssize_t n = ::sendto(static_cast<int>(s), data, length, 0, reinterpret_cast<sockaddr*>(&to),
                        sizeof to);
-  return n < 0 ? -1 : static_cast<int>(n);
+  return n < 0 ? failed() : static_cast<int>(n);
 }
 
 int wait_readable(socket_handle s, uint32_t timeout_ms) {
+  seam_calls::note("wait_readable");
   run_wait_hook();
+  if (faulted(s)) return -1;
   pollfd p{static_cast<int>(s), POLLIN, 0};
   int n = ::poll(&p, 1, static_cast<int>(timeout_ms));
-  if (n < 0) return -1;
+  if (n < 0) return failed();
+  if (n > 0 && (p.revents & POLLNVAL)) {
+    errno = EBADF;
+    return failed();
+  }
   return n > 0 ? 1 : 0;
 }
 
 int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* address,
                      uint16_t* port, int* ipv4) {
+  seam_calls::note("udp_receive_from");
+  if (faulted(s)) return -1;
   sockaddr_storage from{};
   socklen_t from_length = sizeof from;
   ssize_t n = ::recvfrom(static_cast<int>(s), buffer, size, 0,
                          reinterpret_cast<sockaddr*>(&from), &from_length);
-  if (n < 0) return -1;
+  if (n < 0) return failed();
   *ipv4 = 0;
   *address = 0;
   *port = 0;
@@ -89,11 +123,13 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
 }
 
 socket_handle tcp_open() {
+  seam_calls::note("tcp_open");
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   return s < 0 ? invalid_socket : static_cast<socket_handle>(s);
 }
 
 int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
+  seam_calls::note("tcp_connect");
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
@@ -104,6 +140,7 @@ int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
 }
 
 int wait_writable(socket_handle s, uint32_t timeout_ms) {
+  seam_calls::note("wait_writable");
   run_wait_hook();
   pollfd p{static_cast<int>(s), POLLOUT, 0};
   int n = ::poll(&p, 1, static_cast<int>(timeout_ms));
@@ -112,6 +149,7 @@ int wait_writable(socket_handle s, uint32_t timeout_ms) {
 }
 
 int tcp_connect_result(socket_handle s) {
+  seam_calls::note("tcp_connect_result");
   int error = 0;
   socklen_t length = sizeof error;
   if (::getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
@@ -120,12 +158,16 @@ int tcp_connect_result(socket_handle s) {
 }
 
 int tcp_send(socket_handle s, const void* data, size_t length) {
+  seam_calls::note("tcp_send");
+  if (faulted(s)) return -1;
   ssize_t n = ::send(static_cast<int>(s), data, length, MSG_NOSIGNAL);
-  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : failed();
   return static_cast<int>(n);
 }
 
 int tcp_receive(socket_handle s, void* buffer, size_t size) {
+  seam_calls::note("tcp_receive");
+  if (faulted(s)) return -1;
   test::stream_receive_fn fake;
   {
     std::lock_guard<std::mutex> hold(controls_guard);
@@ -133,10 +175,16 @@ int tcp_receive(socket_handle s, void* buffer, size_t size) {
   }
   if (fake) return fake(s, buffer, size);
   ssize_t n = ::recv(static_cast<int>(s), buffer, size, 0);
-  return n < 0 ? -1 : static_cast<int>(n);
+  return n < 0 ? failed() : static_cast<int>(n);
+}
+
+bool socket_handle_lost() {
+  return last_fault == test::socket_fault::not_initialised ||
+         last_fault == test::socket_fault::not_a_socket;
 }
 
 int socket_local_port(socket_handle s, uint16_t* port) {
+  seam_calls::note("socket_local_port");
   sockaddr_storage local{};
   socklen_t length = sizeof local;
   if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
@@ -147,6 +195,7 @@ int socket_local_port(socket_handle s, uint16_t* port) {
 }
 
 int resolve_ipv4(const char* host, uint32_t* out, int max) {
+  seam_calls::note("resolve_ipv4", host);
   {
     std::lock_guard<std::mutex> hold(controls_guard);
     if (!resolved_addresses.empty()) {
@@ -187,10 +236,12 @@ int bsd_sendto(uintptr_t s, const char* buffer, int length, int flags, const voi
 std::atomic<recvfrom_fn> recv_override{nullptr};
 std::atomic<sendto_fn> send_override{nullptr};
 int routed_recvfrom(uintptr_t s, char* b, int l, int f, void* from, int* fl) {
+  seam_calls::note("recvfrom");
   recvfrom_fn fn = recv_override.load();
   return fn ? fn(s, b, l, f, from, fl) : bsd_recvfrom(s, b, l, f, from, fl);
 }
 int routed_sendto(uintptr_t s, const char* b, int l, int f, const void* to, int tl) {
+  seam_calls::note("sendto");
   sendto_fn fn = send_override.load();
   return fn ? fn(s, b, l, f, to, tl) : bsd_sendto(s, b, l, f, to, tl);
 }
@@ -205,6 +256,7 @@ namespace {
 void* unknown_host(const char*) { return nullptr; }
 std::atomic<gethostbyname_fn> gethostbyname_override{nullptr};
 void* routed_gethostbyname(const char* name) {
+  seam_calls::note("gethostbyname", name);
   gethostbyname_fn fn = gethostbyname_override.load();
   return fn ? fn(name) : unknown_host(name);
 }
@@ -212,7 +264,10 @@ void* routed_gethostbyname(const char* name) {
 
 gethostbyname_fn real_gethostbyname_function() { return routed_gethostbyname; }
 
-uint32_t ipv4_from_text(const char* text) { return ::inet_addr(text); }
+uint32_t ipv4_from_text(const char* text) {
+  seam_calls::note("ipv4_from_text");
+  return ::inet_addr(text);
+}
 
 namespace test {
 void set_wait_hook(std::function<void()> hook) {
@@ -241,6 +296,17 @@ void map_send_port(uint16_t from, uint16_t to) {
     mapped_from[free_slot] = from;
     mapped_to[free_slot] = to;
   }
+}
+void set_socket_fault(socket_handle s, socket_fault fault) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  if (fault == socket_fault::none)
+    socket_faults.erase(s);
+  else
+    socket_faults[s] = fault;
+}
+void clear_socket_faults() {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  socket_faults.clear();
 }
 void set_real_recvfrom(recvfrom_fn fn) { recv_override = fn; }
 void set_real_sendto(sendto_fn fn) { send_override = fn; }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
 
 namespace platform {
@@ -20,6 +21,7 @@ std::map<uint32_t, std::string> image_names;
 }  // namespace
 
 int executable_path(char* out, size_t size) {
+  seam_calls::note("executable_path");
   std::lock_guard<std::mutex> hold(guard);
   if (!exe_path_valid || size == 0) return 1;
   text::copy_bounded(out, size, exe_path.c_str());
@@ -27,13 +29,18 @@ int executable_path(char* out, size_t size) {
 }
 
 const char* command_line() {
+  seam_calls::note("command_line");
   std::lock_guard<std::mutex> hold(guard);
   return cmd_line.c_str();
 }
 
-uint32_t process_id() { return static_cast<uint32_t>(::getpid()); }
+uint32_t process_id() {
+  seam_calls::note("process_id");
+  return static_cast<uint32_t>(::getpid());
+}
 
 int process_image_name(uint32_t pid, char* out, size_t size) {
+  seam_calls::note("process_image_name");
   std::lock_guard<std::mutex> hold(guard);
   auto it = image_names.find(pid);
   if (it == image_names.end() || size == 0) return 1;
@@ -42,6 +49,7 @@ int process_image_name(uint32_t pid, char* out, size_t size) {
 }
 
 void entropy(void* out, size_t size) {
+  seam_calls::note("entropy");
   std::random_device device;
   uint8_t* p = static_cast<uint8_t*>(out);
   for (size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(device());

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
 
 namespace platform {
@@ -29,15 +30,17 @@ root_store& store(registry_root r) { return roots[r == registry_root::current_us
 }  // namespace
 
 registry_key* registry_open(registry_root root) {
+  seam_calls::note("registry_open");
   std::lock_guard<std::mutex> hold(guard);
   if (!store(root).exists) return nullptr;
   return &handles[root == registry_root::current_user ? 0 : 1];
 }
 
-void registry_close(registry_key*) {}
+void registry_close(registry_key*) { seam_calls::note("registry_close"); }
 
 int registry_query(registry_key* key, const char* name, uint32_t* type, void* data,
                    uint32_t* size) {
+  seam_calls::note("registry_query", name);
   if (!key) return 1;
   std::lock_guard<std::mutex> hold(guard);
   auto& values = store(key->root).values;

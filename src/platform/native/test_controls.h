@@ -67,6 +67,21 @@ void set_real_sendto(sendto_fn fn);
 // answers null (unknown host) for every name.
 void set_real_gethostbyname(gethostbyname_fn fn);
 
+// Records, on the calling thread only, the name of every call it makes
+// through the platform seam ("open_file" with the path, "sendto", ...) into
+// the vector given, until called with nullptr.
+void record_seam_calls(std::vector<std::string>* into);
+
+// The next thread_start calls fail (as when the system cannot create a thread).
+void set_thread_start_failing(bool failing);
+
+// Makes every send, wait and receive through the library's own helpers on
+// socket s fail with fault (socket_fault::none removes it), as the real calls
+// fail once the host has shut the socket library down or the handle is gone.
+enum class socket_fault { none, not_initialised, not_a_socket, other };
+void set_socket_fault(socket_handle s, socket_fault fault);
+void clear_socket_faults();
+
 // Module queries for import patching: the main module's image (null by
 // default) and the symbols that "loaded modules" export (none by default).
 void set_main_module_image(const uint8_t* image);

@@ -1,9 +1,11 @@
 // Native threads, lock and thread-local slots on POSIX threads.
 #include <pthread.h>
 
+#include <atomic>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/native/seam_calls.h"
+#include "platform/native/test_controls.h"
 
 namespace platform {
 
@@ -12,19 +14,29 @@ struct lock {
 };
 
 lock* lock_create() {
+  seam_calls::note("lock_create");
   lock* l = new (std::nothrow) lock;
   if (l) pthread_mutex_init(&l->mutex, nullptr);
   return l;
 }
 void lock_destroy(lock* l) {
+  seam_calls::note("lock_destroy");
   if (!l) return;
   pthread_mutex_destroy(&l->mutex);
   delete l;
 }
-void lock_acquire(lock* l) { pthread_mutex_lock(&l->mutex); }
-void lock_release(lock* l) { pthread_mutex_unlock(&l->mutex); }
+void lock_acquire(lock* l) {
+  seam_calls::note("lock_acquire");
+  pthread_mutex_lock(&l->mutex);
+}
+void lock_release(lock* l) {
+  seam_calls::note("lock_release");
+  pthread_mutex_unlock(&l->mutex);
+}
 
 namespace {
+std::atomic<bool> start_failing{false};
+
 struct thread_start_args {
   void (*body)(void*);
   void* arg;
@@ -38,6 +50,8 @@ void* thread_trampoline(void* p) {
 }  // namespace
 
 int thread_start(void (*body)(void*), void* arg) {
+  seam_calls::note("thread_start");
+  if (start_failing.load()) return 1;
   auto* args = new (std::nothrow) thread_start_args{body, arg};
   if (!args) return 1;
   pthread_t t;
@@ -50,21 +64,29 @@ int thread_start(void (*body)(void*), void* arg) {
 }
 
 thread_slot thread_slot_alloc() {
+  seam_calls::note("thread_slot_alloc");
   pthread_key_t key;
   if (pthread_key_create(&key, nullptr) != 0) return {0, 0};
   return {static_cast<uintptr_t>(key), 1};
 }
 void thread_slot_free(thread_slot& slot) {
+  seam_calls::note("thread_slot_free");
   if (slot.valid) pthread_key_delete(static_cast<pthread_key_t>(slot.index));
   slot = {0, 0};
 }
 void* thread_slot_get(const thread_slot& slot) {
+  seam_calls::note("thread_slot_get");
   return slot.valid ? pthread_getspecific(static_cast<pthread_key_t>(slot.index)) : nullptr;
 }
 int thread_slot_set(const thread_slot& slot, void* value) {
+  seam_calls::note("thread_slot_set");
   return slot.valid && pthread_setspecific(static_cast<pthread_key_t>(slot.index), value) == 0
              ? 0
              : 1;
 }
+
+namespace test {
+void set_thread_start_failing(bool failing) { start_failing.store(failing); }
+}  // namespace test
 
 }  // namespace platform

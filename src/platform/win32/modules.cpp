@@ -39,19 +39,58 @@ void* loaded_module_symbol(const char* module, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(handle, name));
 }
 
-bool memory_readable(const void* p, size_t size) { return !IsBadReadPtr(p, size); }
+namespace {
+constexpr DWORD executable_access =
+    PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD writable_access =
+    PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD readable_access = writable_access | PAGE_READONLY | PAGE_EXECUTE_READ;
 
-bool valid_code_address(const void* p) {
-  return !IsBadCodePtr(reinterpret_cast<FARPROC>(const_cast<void*>(p)));
+// The memory is asked about rather than touched: a probe that touches it
+// (the IsBad...Ptr family) raises an access violation that debuggers and
+// anti-cheat software see, and consumes a guard page.  True when every page
+// of [p, p + size) is committed, neither guarded nor inaccessible, and has
+// one of the access kinds wanted.
+bool every_page_allows(const void* p, size_t size, DWORD wanted) {
+  uintptr_t at = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t end = at + size;
+  if (!p || size == 0 || end < at) return false;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &info, sizeof info) == 0) return false;
+    if (info.State != MEM_COMMIT || (info.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0 ||
+        (info.Protect & wanted) == 0)
+      return false;
+    at = reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize;
+  }
+  return true;
+}
+}  // namespace
+
+bool memory_readable(const void* p, size_t size) {
+  return every_page_allows(p, size, readable_access);
 }
 
+bool valid_code_address(const void* p) { return every_page_allows(p, 1, executable_access); }
+
 int store_code_pointer(void* slot, uintptr_t value) {
-  if (!IsBadWritePtr(slot, sizeof value)) {
+  if (every_page_allows(slot, sizeof value, writable_access)) {
     *static_cast<volatile uintptr_t*>(slot) = value;
     return 0;
   }
+  // Write access is added for the store and the old protection put back; a
+  // page that runs code keeps running it meanwhile.  A slot on a page that is
+  // not readable, or across two pages, is no import slot.
+  MEMORY_BASIC_INFORMATION info{};
+  if (!every_page_allows(slot, sizeof value, readable_access) ||
+      VirtualQuery(slot, &info, sizeof info) == 0 ||
+      reinterpret_cast<uintptr_t>(slot) + sizeof value >
+          reinterpret_cast<uintptr_t>(info.BaseAddress) + info.RegionSize)
+    return 1;
+  const DWORD unprotected =
+      (info.Protect & executable_access) != 0 ? PAGE_EXECUTE_READWRITE : PAGE_READWRITE;
   DWORD previous = 0;
-  if (!VirtualProtect(slot, sizeof value, PAGE_EXECUTE_READWRITE, &previous)) return 1;
+  if (!VirtualProtect(slot, sizeof value, unprotected, &previous)) return 1;
   *static_cast<volatile uintptr_t*>(slot) = value;
   DWORD ignored = 0;
   VirtualProtect(slot, sizeof value, previous, &ignored);

@@ -120,6 +120,11 @@ int tcp_receive(socket_handle s, void* buffer, size_t size) {
   return n == SOCKET_ERROR ? -1 : n;
 }
 
+bool socket_handle_lost() {
+  const int error = WSAGetLastError();
+  return error == WSANOTINITIALISED || error == WSAENOTSOCK;
+}
+
 int socket_local_port(socket_handle s, uint16_t* port) {
   sockaddr_storage local{};
   int length = sizeof local;

@@ -28,7 +28,10 @@ uint32_t process_id() { return GetCurrentProcessId(); }
 
 int process_image_name(uint32_t pid, char* out, size_t size) {
   if (size == 0) return 1;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid);
+  // The limited right is all the image name needs, and it is granted on a
+  // process of higher integrity (an elevated launcher) where the full query
+  // right is not.
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
   if (!process) return 1;
   // An exited process stays open-able while anyone holds a handle to it (the
   // program that started it, say); it no longer counts as that process.
