@@ -24,9 +24,14 @@ std::vector<doctor::finding> findings_of(const doctor_options& o) {
 }
 
 std::string in_folder(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  constexpr char separator = '\\';
+#else
+  constexpr char separator = '/';
+#endif
   if (folder.empty() || folder == ".") return name;
   const char last = folder.back();
-  return last == '/' || last == '\\' ? folder + name : folder + "\\" + name;
+  return last == '/' || last == '\\' ? folder + name : folder + separator + name;
 }
 
 // One answer line; false at the end of the input.

@@ -1,6 +1,7 @@
 // ostrel.dll beside the executables: a 32-bit DLL exporting the Winsock
 // functions the game imports, and the same version as this tool.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "doctor_findings.h"
@@ -14,8 +15,12 @@ namespace {
 constexpr uint16_t tool_version[4] = {OSTREL_VERSION_COMMAS};
 
 std::string version_text(const uint16_t v[4]) {
-  return std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) +
-         (v[3] ? "." + std::to_string(v[3]) : "");
+  char text[32];
+  if (v[3])
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", v[0], v[1], v[2], v[3]);
+  else
+    std::snprintf(text, sizeof text, "%u.%u.%u", v[0], v[1], v[2]);
+  return text;
 }
 
 }  // namespace
