@@ -25,6 +25,7 @@
 #include "doctor_report.h"
 #include "import_image.h"
 #include "library_image.h"
+#include "ostrel_version.h"
 #include "output.h"
 #include "pe_imports.h"
 #include "platform/native/test_controls.h"
@@ -592,6 +593,27 @@ TEST(DoctorCommand, ExitStatusAndJson) {
     setenv("TMPDIR", saved.c_str(), 1);
   else
     unsetenv("TMPDIR");
+}
+
+}  // namespace
+
+namespace {
+
+// The version resource and export table of the real ostrel.dll, when the
+// Windows build is there.
+TEST(DoctorLibrary, RealDllOfThisBuild) {
+  const std::string dll = std::string(OSTREL_WIN_BIN) + "/ostrel.dll";
+  if (!fs::exists(dll)) GTEST_SKIP() << "no Windows build in '" << OSTREL_WIN_BIN << "'";
+  doctor::folder_read read;
+  read.folder = OSTREL_WIN_BIN;
+  read.folder_exists = true;
+  read.dll = doctor::read_file(dll, size_t{16} << 20);
+  std::vector<doctor::finding> findings;
+  doctor::library_findings(read, findings);
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].mark, level::ok) << findings[0].text;
+  EXPECT_EQ(findings[0].text, "a 32-bit DLL exporting the 35 functions, version " OSTREL_VERSION_TEXT
+                              " (the tool's own)");
 }
 
 }  // namespace
