@@ -1,0 +1,125 @@
+// ostrel-tool.exe doctor under Wine, after a demo-like run: a player's folder
+// (the plain hostsim patched by the tool, ostrel.dll, logs\ostrel) whose game
+// has started and looked a name up through the reference lookup service, so
+// that the real per-user folder holds its cache file.  Then the double-click
+// run, its answers on standard input, and the command prompt's usage.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "deploy_values.h"
+#include "ostrel_version.h"
+#include "service/lookup_service.h"
+#include "wine_host.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using bytes_t = std::vector<uint8_t>;
+
+bytes_t read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return bytes_t(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs "wine <command>" in dir with input on standard input; its exit status
+// and output (through files: Wine's services keep an inherited pipe open).
+int wine_in(const std::string& dir, const std::string& command, const std::string& input,
+            std::string* out) {
+  const std::string in_file = dir + "/../e2e-doctor-input.txt";
+  const std::string out_file = dir + "/../e2e-doctor-output.txt";
+  std::ofstream(in_file, std::ios::binary) << input;
+  int status = -1;
+  run_capture("cd '" + dir + "' && wine " + command + " <'" + in_file + "' >'" + out_file + "' 2>&1",
+              &status);
+  const bytes_t text = read_all(out_file);
+  out->assign(text.begin(), text.end());
+  fs::remove(in_file);
+  fs::remove(out_file);
+  return status;
+}
+
+std::string fresh_folder(const std::string& name) {
+  const std::string dir = std::string(OSTREL_BUILD_DIR) + "/" + name;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  for (const std::string& file :
+       {plain_dir() + "/hostsim.exe", win_bin() + "/ostrel.dll", win_bin() + "/ostrel-tool.exe"})
+    fs::copy_file(file, dir + "/" + fs::path(file).filename().string());
+  return dir;
+}
+
+TEST(DoctorUnderWine, AfterAPlayersRun) {
+  const std::string dir = fresh_folder("e2e-doctor-game");
+  std::string out;
+  ASSERT_EQ(wine_in(dir, "ostrel-tool.exe patch-exe hostsim.exe", "", &out), 0) << out;
+  fs::create_directories(dir + "/logs/ostrel");
+
+  in_addr address{};
+  inet_pton(AF_INET, "10.20.30.40", &address);
+  service::lookup_service lookup{deploy::lookup_chain, 29960};
+  lookup.map_name("master.legacy.test", {address.s_addr});
+  ASSERT_TRUE(lookup.start()) << "127.0.0.1:29960 is taken";
+  {
+    hostsim game;
+    ASSERT_TRUE(game.start(dir));
+    EXPECT_EQ(game.command("resolve master.legacy.test"),
+              "ok name=master.legacy.test type=2 len=4 addrs=10.20.30.40 aliases=");
+  }
+
+  const int status = wine_in(dir, "ostrel-tool.exe doctor --network", "", &out);
+  lookup.stop();
+  EXPECT_EQ(status, 0) << out;
+  for (const std::string& line : {
+           std::string("ok      executable: hostsim.exe imports ostrel.dll (patched), backup "
+                       "hostsim.exe.ostrel-backup beside it; mode: game client"),
+           std::string("ok      ostrel.dll: a 32-bit DLL exporting the 35 functions, version " OSTREL_VERSION_TEXT
+                       " (the tool's own)"),
+           std::string("\\Ostrel exists and can be written"),
+           std::string("(of hostsim.exe): verifies, 1 entries"),
+           std::string("_hostsim.exe.log"),
+           std::string("ok      network: the lookup service localhost (127.0.0.1) UDP 29960 answered in"),
+           std::string("0 problem(s)")})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+  EXPECT_EQ(out.find("ostrel-tool-doctor."), std::string::npos) << out;
+  for (const auto& entry : fs::directory_iterator(dir))
+    EXPECT_EQ(entry.path().filename().string().find("ostrel-tool-doctor"), std::string::npos);
+
+  ASSERT_EQ(wine_in(dir, "ostrel-tool.exe doctor --json", "", &out), 0) << out;
+  EXPECT_NE(out.find("\"problems\": 0"), std::string::npos) << out;
+  fs::remove_all(dir);
+}
+
+// Explorer starts the tool in a console of its own: the doctor on its own
+// folder, the offer to patch, the wait for Enter.  From a command prompt the
+// console is shared, and the tool prints its usage.
+TEST(DoctorUnderWine, DoubleClickPatchesOnYes) {
+  const std::string dir = fresh_folder("e2e-doctor-click");
+  const bytes_t original = read_all(dir + "/hostsim.exe");
+  std::string out;
+
+  wine_in(dir, "ostrel-tool.exe", "n\n\n", &out);
+  EXPECT_NE(out.find("hostsim.exe still imports WS2_32.dll. Patch it now"), std::string::npos) << out;
+  EXPECT_NE(out.find("Nothing changed."), std::string::npos) << out;
+  EXPECT_EQ(read_all(dir + "/hostsim.exe"), original);
+
+  EXPECT_EQ(wine_in(dir, "ostrel-tool.exe", "y\n\n", &out), 0) << out;
+  EXPECT_NE(out.find("now imports ostrel.dll"), std::string::npos) << out;
+  EXPECT_NE(out.find("Press Enter to close this window."), std::string::npos) << out;
+  EXPECT_EQ(read_all(dir + "/hostsim.exe.ostrel-backup"), original);
+
+  wine_in(dir, "cmd /c ostrel-tool.exe", "", &out);
+  EXPECT_NE(out.find("Usage:"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Press Enter"), std::string::npos) << out;
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace e2e
