@@ -158,6 +158,17 @@ class Doctor : public ::testing::Test {
     put("ostrel.dll", library_image::build({}));
     fs::create_directories(scratch_.path() + "/roaming/Ostrel");
   }
+  // A patched dedicated server's folder (its path holds "w32ded").
+  void server(bool backup = true) {
+    game_ = scratch_.path() + "/srv_w32ded";
+    fs::create_directories(game_);
+    put_server("server.exe", patched_exe());
+    if (backup) put_server("server.exe.ostrel-backup", plain_exe());
+    put_server("ostrel.dll", library_image::build({}));
+  }
+  void put_server(const std::string& relative, const bytes_t& bytes) {
+    scratch_.write("srv_w32ded/" + relative, bytes);
+  }
   std::vector<doctor::finding> run(const std::string& folder, size_t lines = 20) {
     return doctor::diagnose(doctor::gather_folder(folder, now), now, lines);
   }
@@ -262,11 +273,7 @@ TEST_F(Doctor, FindingsOfGameFolders) {
        1},
       {"dedicated server without provider ID",
        [](Doctor& d) {
-         d.game_ = d.scratch_.path() + "/srv_w32ded";
-         fs::create_directories(d.game_);
-         d.scratch_.write("srv_w32ded/server.exe", patched_exe());
-         d.scratch_.write("srv_w32ded/server.exe.ostrel-backup", plain_exe());
-         d.scratch_.write("srv_w32ded/ostrel.dll", library_image::build({}));
+         d.server();
          fs::create_directories(d.scratch_.path() + "/roaming/Ostrel");
        },
        {{level::ok, "executable", "mode: dedicated server (its path holds \"w32ded\")"},
@@ -275,24 +282,16 @@ TEST_F(Doctor, FindingsOfGameFolders) {
        1},
       {"dedicated server with its provider ID",
        [](Doctor& d) {
-         d.game_ = d.scratch_.path() + "/srv_w32ded";
-         fs::create_directories(d.game_);
-         d.scratch_.write("srv_w32ded/server.exe", patched_exe());
-         d.scratch_.write("srv_w32ded/server.exe.ostrel-backup", plain_exe());
-         d.scratch_.write("srv_w32ded/ostrel.dll", library_image::build({}));
-         d.scratch_.write("srv_w32ded/python/bf2/stats/ostrelProviderID.sec",
-                          text_bytes(" secret-provider\r\n"));
+         d.server();
+         d.put_server("python/bf2/stats/ostrelProviderID.sec", text_bytes(" secret-provider\r\n"));
        },
        {{level::ok, "provider ID", "python/bf2/stats/ostrelProviderID.sec: 15 characters"}},
        0},
       {"dedicated server whose first provider ID file is empty",
        [](Doctor& d) {
-         d.game_ = d.scratch_.path() + "/srv_w32ded";
-         fs::create_directories(d.game_);
-         d.scratch_.write("srv_w32ded/server.exe", patched_exe());
-         d.scratch_.write("srv_w32ded/ostrel.dll", library_image::build({}));
-         d.scratch_.write("srv_w32ded/python/bf2/ostrel/ostrelProviderID.sec", text_bytes("\n"));
-         d.scratch_.write("srv_w32ded/python/bf2/stats/ostrelProviderID.sec", text_bytes("id"));
+         d.server(false);
+         d.put_server("python/bf2/ostrel/ostrelProviderID.sec", text_bytes("\n"));
+         d.put_server("python/bf2/stats/ostrelProviderID.sec", text_bytes("id"));
        },
        {{level::problem, "provider ID", "python/bf2/ostrel/ostrelProviderID.sec: empty"}},
        1},

@@ -109,6 +109,8 @@ std::vector<std::string> unpatched_executables(const folder_read& read);
 bool is_server(const executable_read& exe);
 // An executable that imports WS2_32.dll or ostrel.dll, as the patcher reads it.
 bool is_game_executable(const executable_read& exe);
+// The entries a verified lookup answer's payload (in clear) installs.
+size_t lookup_payload_entries(const uint8_t* payload, size_t size);
 // "3 h 12 min" and the like.
 std::string age_text(int64_t seconds);
 // Text safe on a console: bytes outside printable ASCII as "\xNN".

@@ -13,10 +13,7 @@
 #include "output.h"
 #include "platform/net.h"
 #include "platform/platform.h"
-#include "redirect/address_entries.h"
-#include "redirect/address_table.h"
 #include "redirect/lookup_answer.h"
-#include "redirect/lookup_records.h"
 #include "redirect/lookup_refresh.h"
 #include "redirect/lookup_request.h"
 
@@ -33,20 +30,6 @@ void use_game_fingerprint(const folder_read& read) {
     std::fclose(file);
     return;
   }
-}
-
-size_t entries_of(const uint8_t* payload, size_t size) {
-  std::vector<uint8_t> staging(redirect::address_table_size);
-  redirect::table_view table{staging.data(), staging.size(), 0};
-  redirect::parse_lookup_payload(payload, size, table);
-  size_t count = 0;
-  for (size_t at = 0; at + redirect::entry_header_size <= table.end;) {
-    const uint8_t n = staging[at + redirect::entry_count];
-    if (n == 0) break;
-    ++count;
-    at += redirect::entry_header_size + 4 * static_cast<size_t>(n);
-  }
-  return count;
 }
 
 }  // namespace
@@ -113,7 +96,7 @@ finding network_finding(const folder_read& read) {
     const uint64_t took = platform::monotonic_ms() - start;
     result = {level::ok, topic,
               "the lookup service " + where + " answered in " + std::to_string(took) + " ms: " +
-                  std::to_string(entries_of(payload, payload_size)) + " entries, verified",
+                  std::to_string(lookup_payload_entries(payload, payload_size)) + " entries, verified",
               "", {}};
     platform::socket_close(s);
     return result;

@@ -20,17 +20,6 @@ namespace {
 // The library's limits: file 0 at 12 hours, file 1 at 24.
 constexpr uint32_t cache_max_age[2] = {43200, 86400};
 
-size_t count_entries(const uint8_t* area, size_t end) {
-  size_t count = 0;
-  for (size_t at = 0; at + redirect::entry_header_size <= end;) {
-    const uint8_t n = area[at + redirect::entry_count];
-    if (n == 0) break;
-    ++count;
-    at += redirect::entry_header_size + 4 * static_cast<size_t>(n);
-  }
-  return count;
-}
-
 // Why the loader refuses the file, or "" and the entries it holds.
 std::string check_cache(const std::vector<uint8_t>& data, uint32_t* time, size_t* entries) {
   using namespace redirect;
@@ -50,10 +39,7 @@ std::string check_cache(const std::vector<uint8_t>& data, uint32_t* time, size_t
                           bytes::load_u32le(data.data() + lcf_tag), payload, &payload_size) != 0)
     return "its code does not verify with this tool's deployment keys (another deployment's "
            "file, or damaged)";
-  std::vector<uint8_t> staging(address_table_size);
-  table_view table{staging.data(), staging.size(), 0};
-  parse_lookup_payload(payload, payload_size, table);
-  *entries = count_entries(staging.data(), table.end);
+  *entries = lookup_payload_entries(payload, payload_size);
   return "";
 }
 
@@ -139,6 +125,21 @@ void ranked_finding(const folder_read& read, int64_t now, std::vector<finding>& 
 }
 
 }  // namespace
+
+size_t lookup_payload_entries(const uint8_t* payload, size_t size) {
+  // Parsed by the library into a table of its own size, then counted.
+  std::vector<uint8_t> staging(redirect::address_table_size);
+  redirect::table_view table{staging.data(), staging.size(), 0};
+  redirect::parse_lookup_payload(payload, size, table);
+  size_t count = 0;
+  for (size_t at = 0; at + redirect::entry_header_size <= table.end;) {
+    const uint8_t n = staging[at + redirect::entry_count];
+    if (n == 0) break;
+    ++count;
+    at += redirect::entry_header_size + 4 * static_cast<size_t>(n);
+  }
+  return count;
+}
 
 void user_file_findings(const folder_read& read, int64_t now, std::vector<finding>& out) {
   const char* topic = "per-user folder";
