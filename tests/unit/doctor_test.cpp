@@ -392,7 +392,7 @@ TEST_F(Doctor, RegistryValuesDecoded) {
        },
        {{level::ok, "registry", "serverBrowserMode = 1 (HKLM): the server list moves"},
         {level::ok, "registry", "rkgRetail = \"fmrcq\": the base game and its expansion use the fmrcq ranking host"},
-        {level::ok, "registry", "rkgMods = \"custom;1;rank.example\": other modifications use a custom ranking host"},
+        {level::ok, "registry", "rkgMods = \"custom;1;rank.example\": other modifications use the custom ranking host \"rank.example\""},
         {level::ok, "registry", "client_opmode = 2: redirection on"}}},
       {"wrong types and lengths",
        [] {

@@ -50,7 +50,7 @@ struct executable_read {
 struct registry_read {
   bool present = false;
   uint32_t type = 0;
-  std::vector<uint8_t> data;  // at most 4096 bytes
+  std::vector<uint8_t> data;  // empty when larger than 1 MiB
   uint32_t size = 0;          // the whole value's size
 };
 

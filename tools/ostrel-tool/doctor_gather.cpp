@@ -60,7 +60,7 @@ registry_read read_value(platform::registry_key* key, const char* name) {
   out.present = true;
   out.type = type;
   out.size = size;
-  if (size > 4096) return out;
+  if (size > (1u << 20)) return out;
   std::vector<uint8_t> data(size ? size : 1);
   uint32_t got = size;
   if (platform::registry_query(key, name, &type, data.data(), &got) == 0 && got <= size) {

@@ -5,11 +5,13 @@
 #include <string>
 
 #include "base/bytes.h"
+#include "base/text.h"
 #include "core/launcher.h"
 #include "core/registry_readers.h"
 #include "doctor_findings.h"
 #include "output.h"
 #include "platform/platform.h"
+#include "redirect/host_rewrite.h"
 
 namespace doctor {
 namespace {
@@ -92,16 +94,24 @@ void ranking(const registry_read& v, const char* name, const char* used_by,
     out.push_back({level::warning, "registry", n + " " + why, "", {}});
     return;
   }
-  const std::string word = value.substr(0, value.find_first_of(" \t;"));
-  std::string effect;
-  if (word == "custom") {
-    effect = value.rfind("custom;1;", 0) == 0 && value.size() > 9
-                 ? "a custom ranking host"
-                 : "a custom host written wrongly (\"custom;1;HOST\"): the official one stays";
-  } else if (word == "fmrcoop" || word == "fmrcq") {
-    effect = "the " + word + " ranking host";
-  } else {
-    effect = "the official ranking host";
+  // Cut as the library cuts it: the leading letters and digits, one
+  // separator, the rest.
+  std::vector<char> copy(value.begin(), value.end());
+  copy.push_back('\0');
+  char* word = nullptr;
+  char* rest = nullptr;
+  text::split_leading_word(copy.data(), &word, &rest);
+  const std::string w = word;
+  std::string effect = "the official ranking host";
+  if (w == "custom") {
+    const std::string r = rest;
+    const std::string host = r.rfind("1;", 0) == 0 ? r.substr(2, r.find(';', 2) - 2) : "";
+    effect = !host.empty() && host.size() < redirect::host_name_size
+                 ? "the custom ranking host \"" + printable(host) + "\""
+                 : "the official ranking host (a custom host is \"custom;1;HOST\", HOST of 1 "
+                   "to 63 characters)";
+  } else if (w == "fmrcoop" || w == "fmrcq") {
+    effect = "the " + w + " ranking host";
   }
   out.push_back({level::ok, "registry",
                  n + " = \"" + printable(value) + "\": " + used_by + " use " + effect, "", {}});
