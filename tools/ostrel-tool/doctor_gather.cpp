@@ -37,9 +37,23 @@ bool ends_with(const std::string& s, const std::string& tail) {
 }
 
 std::string join(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  constexpr char separator = '\\';
+#else
+  constexpr char separator = '/';
+#endif
   if (folder.empty()) return name;
   const char last = folder.back();
-  return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+  return last == '/' || last == '\\' ? folder + name : folder + separator + name;
+}
+
+// The path in the system's narrow code page; "" when it cannot be spelled there.
+std::string narrow(const fs::path& path) {
+  try {
+    return path.string();
+  } catch (const std::exception&) {
+    return "";
+  }
 }
 
 bool is_folder(const std::string& path) {
@@ -214,7 +228,9 @@ folder_read gather_folder(const std::string& folder, int64_t now) {
 
   std::error_code ec;
   const fs::path absolute = fs::absolute(fs::path(native_path(folder)), ec);
-  r.virtual_store = virtual_store_folder(ec ? folder : absolute.string(), local_appdata_folder());
+  const std::string absolute_text = ec ? folder : narrow(absolute);
+  if (absolute_text.empty()) ec = std::make_error_code(std::errc::invalid_argument);
+  r.virtual_store = virtual_store_folder(ec ? folder : absolute_text, local_appdata_folder());
   r.dll = read_file(join(folder, "ostrel.dll"), size_t{16} << 20);
   r.logs_folder = is_folder(join(folder, "logs/ostrel"));
   if (!r.virtual_store.empty()) r.virtual_logs_folder = is_folder(r.virtual_store + "\\logs\\ostrel");
@@ -222,7 +238,10 @@ folder_read gather_folder(const std::string& folder, int64_t now) {
   std::vector<std::string> names;
   for (fs::directory_iterator it(fs::path(native_path(folder)), ec), end; !ec && it != end;
        it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    // A name the system's code page cannot spell cannot be opened by the
+    // game's narrow calls either: it is skipped.
+    const std::string name = narrow(it->path().filename());
+    if (name.empty()) continue;
     std::error_code type_error;
     if (ends_with(lower(name), ".exe") && !is_tool_name(name) && !it->is_directory(type_error))
       names.push_back(name);
@@ -231,7 +250,7 @@ folder_read gather_folder(const std::string& folder, int64_t now) {
   for (const std::string& name : names) {
     executable_read exe;
     exe.name = name;
-    exe.path = ec ? join(folder, name) : (absolute / name).string();
+    exe.path = ec ? join(folder, name) : join(absolute_text, name);
     exe.file = read_file(join(folder, name), size_t{64} << 20);
     exe.backup_present = file_present(join(folder, name + tool::backup_suffix));
     library_names(exe, now);
