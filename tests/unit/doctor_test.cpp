@@ -497,6 +497,29 @@ TEST_F(Doctor, LogTailAndWhereItLands) {
       EXPECT_NE(f.text.find(std::to_string(big.size()) + " bytes"), std::string::npos) << f.text;
     }
 
+  // Under Program Files the game's log lands in the VirtualStore copy.
+  doctor::folder_read redirected;
+  redirected.virtual_store = "C:\\Users\\p\\AppData\\Local\\VirtualStore\\Program Files\\Game";
+  redirected.virtual_logs_folder = true;
+  doctor::executable_read exe;
+  exe.name = "game.exe";
+  exe.log_name = "logs/ostrel/2027-01-15_game.exe.log";
+  exe.virtual_log_path = redirected.virtual_store + "\\" + exe.log_name;
+  exe.virtual_log.present = true;
+  exe.virtual_log.bytes = text_bytes(log_lines(3));
+  exe.virtual_log.size = exe.virtual_log.bytes.size();
+  std::vector<doctor::finding> log;
+  doctor::log_findings(redirected, exe, 20, log);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].text.rfind("game.exe: " + exe.virtual_log_path + ", ", 0), 0u) << log[0].text;
+  EXPECT_NE(log[0].text.find("Windows (UAC) redirects"), std::string::npos) << log[0].text;
+  EXPECT_EQ(log[0].details.size(), 4u);
+  redirected.virtual_logs_folder = false;
+  log.clear();
+  doctor::log_findings(redirected, exe, 20, log);
+  EXPECT_NE(log[0].text.find("logging is off"), std::string::npos) << log[0].text;
+  EXPECT_NE(log[0].text.find("VirtualStore"), std::string::npos) << log[0].text;
+
   EXPECT_EQ(doctor::virtual_store_folder("C:\\Program Files (x86)\\Game", "C:\\Users\\p\\AppData\\Local"),
             "C:\\Users\\p\\AppData\\Local\\VirtualStore\\Program Files (x86)\\Game");
   EXPECT_EQ(doctor::virtual_store_folder("D:\\program files\\Game", ""),

@@ -61,8 +61,8 @@ void log_findings(const folder_read& read, const executable_read& exe, size_t co
   std::vector<std::string> lines = last_lines(file->bytes, count);
   out.push_back({level::ok, topic,
                  printable(exe.name) + ": " + where + ", " + std::to_string(file->size) +
-                     " bytes; its last " + std::to_string(lines.size()) + " line(s):" +
-                     (file == &exe.virtual_log ? redirect_note : ""),
+                     " bytes" + redirect_note + "; its last " + std::to_string(lines.size()) +
+                     " line(s):",
                  "", std::move(lines)});
 }
 
