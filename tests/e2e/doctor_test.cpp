@@ -54,10 +54,12 @@ int wine_in(const std::string& dir, const std::string& command, const std::strin
 // command runs on a pseudo-terminal (script), the input typed into it.
 // Wine's console draws the output a character at a time between escape
 // sequences; what comes back is its text without them and without blanks.
+// The terminal is raw: Enter is a carriage return, as a keyboard sends it.
+// A program that waits for more input than given ends after 5 minutes.
 int wine_console(const std::string& dir, const std::string& command, const std::string& input,
                  std::string* out) {
   std::string raw;
-  const int status = wine_in(dir, "", input, &raw, "script -qec \"wine " + command + "\" /dev/null");
+  const int status = wine_in(dir, "", input, &raw, "timeout 300 script -qec \"wine " + command + "\" /dev/null");
   out->clear();
   for (size_t i = 0; i < raw.size(); ++i) {
     if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
@@ -136,14 +138,14 @@ TEST(DoctorUnderWine, DoubleClickPatchesOnYes) {
   const bytes_t original = read_all(dir + "/hostsim.exe");
   std::string out;
 
-  wine_console(dir, "ostrel-tool.exe", "n\n\n", &out);
+  wine_console(dir, "ostrel-tool.exe", "n\r\r", &out);
   EXPECT_NE(out.find(blankless("hostsim.exe still imports WS2_32.dll. Patch it now")),
             std::string::npos) << out;
   EXPECT_NE(out.find("Nothingchanged."), std::string::npos) << out;
   EXPECT_EQ(read_all(dir + "/hostsim.exe"), original);
   EXPECT_FALSE(fs::exists(dir + "/hostsim.exe.ostrel-backup"));
 
-  EXPECT_EQ(wine_console(dir, "ostrel-tool.exe", "y\n\n", &out), 0) << out;
+  EXPECT_EQ(wine_console(dir, "ostrel-tool.exe", "y\r\r", &out), 0) << out;
   EXPECT_NE(out.find("nowimportsostrel.dll"), std::string::npos) << out;
   EXPECT_NE(out.find(blankless("Press Enter to close this window.")), std::string::npos) << out;
   EXPECT_EQ(read_all(dir + "/hostsim.exe.ostrel-backup"), original);
@@ -152,7 +154,7 @@ TEST(DoctorUnderWine, DoubleClickPatchesOnYes) {
   // A command prompt shares its console: usage, and no question asked.
   fs::remove(dir + "/hostsim.exe");
   fs::rename(dir + "/hostsim.exe.ostrel-backup", dir + "/hostsim.exe");
-  wine_console(dir, "cmd /c ostrel-tool.exe", "y\n\n", &out);
+  wine_console(dir, "cmd /c ostrel-tool.exe", "y\r\r", &out);
   EXPECT_NE(out.find("Usage:"), std::string::npos) << out;
   EXPECT_EQ(out.find("PressEnter"), std::string::npos) << out;
   EXPECT_EQ(read_all(dir + "/hostsim.exe"), original);
