@@ -12,6 +12,10 @@ bool sole_console_process();
 // The current user's local application-data folder ("" where there is none).
 std::string local_appdata_folder();
 
+// Readies the system's sockets for this process (Winsock wants its start-up
+// call before any other); false when it refuses.
+bool sockets_start();
+
 // A path as the tool's file calls take it (the Windows separators the library
 // uses become "/" natively).
 std::string native_path(const std::string& path);

@@ -7,6 +7,8 @@ bool sole_console_process() { return false; }
 
 std::string local_appdata_folder() { return ""; }
 
+bool sockets_start() { return true; }
+
 std::string native_path(const std::string& path) {
   std::string out = path;
   for (char& c : out)

@@ -1,4 +1,5 @@
 // The console and folder questions on Windows.
+#include <winsock2.h>
 #include <windows.h>
 #include <shlobj.h>
 
@@ -17,6 +18,12 @@ std::string local_appdata_folder() {
   if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path) != S_OK) return "";
   path[MAX_PATH - 1] = '\0';
   return path;
+}
+
+bool sockets_start() {
+  // Once for the process: the tool ends without the matching clean-up.
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
 std::string native_path(const std::string& path) { return path; }

@@ -37,6 +37,8 @@ void use_game_fingerprint(const folder_read& read) {
 finding network_finding(const folder_read& read) {
   const char* topic = "network";
   const std::string host = deploy::lookup_host;
+  if (!sockets_start())
+    return {level::problem, topic, "the system's sockets do not start", "restart Windows", {}};
   uint32_t addresses[redirect::refresh_max_addresses];
   const int count = platform::resolve_ipv4(deploy::lookup_host, addresses,
                                            redirect::refresh_max_addresses);
