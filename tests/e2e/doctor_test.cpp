@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "deploy_values.h"
@@ -34,13 +35,12 @@ bytes_t read_all(const std::string& path) {
 // Runs "wine <command>" in dir with input on standard input; its exit status
 // and output (through files: Wine's services keep an inherited pipe open).
 int wine_in(const std::string& dir, const std::string& command, const std::string& input,
-            std::string* out, const std::string& runner = "") {
+            std::string* out) {
   const std::string in_file = dir + "/../e2e-doctor-input.txt";
   const std::string out_file = dir + "/../e2e-doctor-output.txt";
   std::ofstream(in_file, std::ios::binary) << input;
   int status = -1;
-  run_capture("cd '" + dir + "' && " + (runner.empty() ? "wine " + command : runner) + " <'" +
-                  in_file + "' >'" + out_file + "' 2>&1",
+  run_capture("cd '" + dir + "' && wine " + command + " <'" + in_file + "' >'" + out_file + "' 2>&1",
               &status);
   const bytes_t text = read_all(out_file);
   out->assign(text.begin(), text.end());
@@ -51,15 +51,33 @@ int wine_in(const std::string& dir, const std::string& command, const std::strin
 
 // The same in a console of the program's own, as Explorer gives a
 // double-clicked console program: Wine makes one on a terminal, so the
-// command runs on a pseudo-terminal (script), the input typed into it.
-// Wine's console draws the output a character at a time between escape
-// sequences; what comes back is its text without them and without blanks.
-// The terminal is raw: Enter is a carriage return, as a keyboard sends it.
-// A program that waits for more input than given ends after 5 minutes.
-int wine_console(const std::string& dir, const std::string& command, const std::string& input,
+// command runs on a pseudo-terminal (script).  Wine's console draws the
+// output a character at a time between escape sequences; what comes back is
+// its text without them and without blanks.  The console empties its input
+// when it starts, so each answer is typed once the output shows its
+// question (answers: text to wait for, blank-less, and the keys; Enter is a
+// carriage return on the raw terminal, as a keyboard sends it).  A program
+// that waits for more ends after 5 minutes.
+int wine_console(const std::string& dir, const std::string& command,
+                 const std::vector<std::pair<std::string, std::string>>& answers,
                  std::string* out) {
-  std::string raw;
-  const int status = wine_in(dir, "", input, &raw, "timeout 300 script -qec \"wine " + command + "\" /dev/null");
+  const std::string out_file = dir + "/../e2e-doctor-console.txt";
+  const std::string script = dir + "/../e2e-doctor-console.sh";
+  std::string feed;
+  for (const auto& [question, keys] : answers)
+    feed += "  n=0; until strip | grep -qF -- '" + question +
+            "'; do sleep 1; n=$((n+1)); [ $n -lt 240 ] || exit 0; done; printf '" + keys + "'\n";
+  std::ofstream(script) << "out='" << out_file << "'\n"
+                        << "strip() { sed 's/\\x1b\\[[0-9;?]*[A-Za-z]//g' \"$out\" 2>/dev/null | tr -d ' \\t\\r\\n'; }\n"
+                        << "feed() {\n" << feed << "  sleep 5\n}\n"
+                        << "cd '" << dir << "' && feed | timeout 300 script -qec 'wine " << command
+                        << "' /dev/null > \"$out\" 2>&1\n";
+  int status = -1;
+  run_capture("bash '" + script + "'", &status);
+  const bytes_t text = read_all(out_file);
+  const std::string raw(text.begin(), text.end());
+  fs::remove(out_file);
+  fs::remove(script);
   out->clear();
   for (size_t i = 0; i < raw.size(); ++i) {
     if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
@@ -138,14 +156,15 @@ TEST(DoctorUnderWine, DoubleClickPatchesOnYes) {
   const bytes_t original = read_all(dir + "/hostsim.exe");
   std::string out;
 
-  wine_console(dir, "ostrel-tool.exe", "n\r\r", &out);
+  wine_console(dir, "ostrel-tool.exe", {{"(y/n)", "n\\r"}, {"PressEnter", "\\r"}}, &out);
   EXPECT_NE(out.find(blankless("hostsim.exe still imports WS2_32.dll. Patch it now")),
             std::string::npos) << out;
   EXPECT_NE(out.find("Nothingchanged."), std::string::npos) << out;
   EXPECT_EQ(read_all(dir + "/hostsim.exe"), original);
   EXPECT_FALSE(fs::exists(dir + "/hostsim.exe.ostrel-backup"));
 
-  EXPECT_EQ(wine_console(dir, "ostrel-tool.exe", "y\r\r", &out), 0) << out;
+  EXPECT_EQ(wine_console(dir, "ostrel-tool.exe", {{"(y/n)", "y\\r"}, {"PressEnter", "\\r"}}, &out),
+            0) << out;
   EXPECT_NE(out.find("nowimportsostrel.dll"), std::string::npos) << out;
   EXPECT_NE(out.find(blankless("Press Enter to close this window.")), std::string::npos) << out;
   EXPECT_EQ(read_all(dir + "/hostsim.exe.ostrel-backup"), original);
@@ -154,7 +173,7 @@ TEST(DoctorUnderWine, DoubleClickPatchesOnYes) {
   // A command prompt shares its console: usage, and no question asked.
   fs::remove(dir + "/hostsim.exe");
   fs::rename(dir + "/hostsim.exe.ostrel-backup", dir + "/hostsim.exe");
-  wine_console(dir, "cmd /c ostrel-tool.exe", "y\r\r", &out);
+  wine_console(dir, "cmd /c ostrel-tool.exe", {{"(y/n)", "y\\r"}}, &out);
   EXPECT_NE(out.find("Usage:"), std::string::npos) << out;
   EXPECT_EQ(out.find("PressEnter"), std::string::npos) << out;
   EXPECT_EQ(read_all(dir + "/hostsim.exe"), original);
