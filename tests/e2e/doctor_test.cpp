@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cctype>
@@ -173,7 +174,8 @@ TEST(DoctorUnderWine, DoubleClickPatchesOnYes) {
   // A command prompt shares its console: the usage line as ever, and no question.
   fs::remove(dir + "/hostsim.exe");
   fs::rename(dir + "/hostsim.exe.ostrel-backup", dir + "/hostsim.exe");
-  EXPECT_EQ(wine_console(dir, "cmd /c ostrel-tool.exe", {}, &out), 2) << out;
+  const int status = wine_console(dir, "cmd /c ostrel-tool.exe", {}, &out);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status << out;
   EXPECT_NE(out.find(blankless("ostrel-tool: A subcommand is required (see --help)")),
             std::string::npos) << out;
   EXPECT_EQ(out.find("PressEnter"), std::string::npos) << out;
