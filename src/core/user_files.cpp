@@ -34,22 +34,28 @@ bool append(char* path, size_t* length, const char* text) {
 
 }  // namespace
 
+int user_folder_path(char* path) {
+  path[0] = '\0';
+  if (platform::appdata_folder(path, user_path_size) != 0) {
+    path[0] = '\0';
+    return 1;
+  }
+  path[user_path_size - 1] = '\0';
+  if (path[0] == '\0') return 0;
+  size_t length = std::strlen(path);
+  if (!is_separator(path[length - 1]) && !append(path, &length, "\\")) return 1;
+  return append(path, &length, folder_name) ? 0 : 1;
+}
+
 int user_file_path(char* path, const char* name) {
   path[0] = '\0';
   if (name[0] == '\0') return 1;  // would name the folder itself
   size_t length = 0;
   if (std::strchr(name, ':')) return append(path, &length, name) ? 0 : 1;
 
-  if (platform::appdata_folder(path, user_path_size) != 0) {
-    path[0] = '\0';
-    return 1;
-  }
-  path[user_path_size - 1] = '\0';
-  if (path[0] == '\0') return append(path, &length, name) ? 0 : 1;
-
+  if (user_folder_path(path) != 0) return 1;
   length = std::strlen(path);
-  if (!is_separator(path[length - 1]) && !append(path, &length, "\\")) return 1;
-  if (!append(path, &length, folder_name)) return 1;
+  if (length == 0) return append(path, &length, name) ? 0 : 1;
   platform::create_folder(path);
   if (!is_separator(name[0]) && !append(path, &length, "\\")) return 1;
   return append(path, &length, name) ? 0 : 1;

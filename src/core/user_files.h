@@ -14,6 +14,11 @@ inline constexpr size_t user_name_size = 100;
 // standard open mode.  0 and *out on success; 1 and *out null otherwise,
 // also when the folder and name together do not fit in 259 characters.
 int open_user_file(FILE** out, const char* name, const char* mode);
+// The per-user folder itself into path (user_path_size bytes), without
+// creating it.  0 on success, also with an empty path when the platform's
+// application-data folder is empty (files are then named as given); 1 when
+// the platform cannot tell or the path does not fit.
+int user_folder_path(char* path);
 // The path open_user_file opens for name, into path (user_path_size bytes),
 // the per-user folder created on the way.  0 on success, 1 as there.
 int user_file_path(char* path, const char* name);

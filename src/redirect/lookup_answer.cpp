@@ -15,8 +15,9 @@
 
 namespace redirect {
 
-int verify_and_install(const uint8_t* body, size_t size, const uint8_t id[lookup_id_size],
-                       uint32_t time, uint32_t tag, bool install) {
+int open_answer_payload(const uint8_t* body, size_t size, const uint8_t id[lookup_id_size],
+                        uint32_t time, uint32_t tag, uint8_t* payload, size_t* payload_size) {
+  *payload_size = 0;
   if (size < lookup_body_min_size || size > lookup_body_max_size) return 1;
   uint8_t time_bytes[4], hi[2], lo[2];
   bytes::store_u32le(time_bytes, time);
@@ -35,9 +36,8 @@ int verify_and_install(const uint8_t* body, size_t size, const uint8_t id[lookup
   uint8_t mask[digest::md5_size];
   std::memcpy(mask, ctx.digest, sizeof mask);
 
-  uint8_t payload[lookup_body_max_size - lbody_payload];
-  const size_t payload_size = size - lbody_payload;
-  for (size_t j = 0; j < payload_size; ++j)
+  *payload_size = size - lbody_payload;
+  for (size_t j = 0; j < *payload_size; ++j)
     payload[j] = body[lbody_payload + j] ^ mask[j % sizeof mask];
 
   digest::md5_start_chained(ctx, deploy::lookup_chain);
@@ -46,9 +46,16 @@ int verify_and_install(const uint8_t* body, size_t size, const uint8_t id[lookup
   digest::md5_update(ctx, time_bytes, sizeof time_bytes);
   digest::md5_update(ctx, lo, sizeof lo);
   digest::md5_update(ctx, hi, sizeof hi);
-  digest::md5_update(ctx, payload, static_cast<uint32_t>(payload_size));
+  digest::md5_update(ctx, payload, static_cast<uint32_t>(*payload_size));
   digest::md5_final(ctx);
-  if (std::memcmp(ctx.digest, body + lbody_code, lookup_code_size) != 0) return 1;
+  return std::memcmp(ctx.digest, body + lbody_code, lookup_code_size) == 0 ? 0 : 1;
+}
+
+int verify_and_install(const uint8_t* body, size_t size, const uint8_t id[lookup_id_size],
+                       uint32_t time, uint32_t tag, bool install) {
+  uint8_t payload[lookup_payload_max_size];
+  size_t payload_size = 0;
+  if (open_answer_payload(body, size, id, time, tag, payload, &payload_size) != 0) return 1;
   if (!install) return 0;
 
   uint8_t staging[address_table_size];

@@ -8,11 +8,6 @@
 
 namespace snapshot {
 namespace {
-const char* const provider_id_paths[] = {
-    "python/bf2/ostrel/ostrelProviderID.sec",
-    "python/bf2/ostrel/stats/ostrelProviderID.sec",
-    "python/bf2/stats/ostrelProviderID.sec",
-};
 constexpr size_t read_piece = 100;
 
 bool skipped(char c) { return c == '\t' || c == '\r' || c == '\n' || c == ' ' || c == '\0'; }

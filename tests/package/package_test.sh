@@ -28,6 +28,10 @@ cmp "$work/x/ostrel.dll" "$bin/ostrel.dll" || fail "ostrel.dll differs from the 
 cmp "$work/x/ostrel-tool.exe" "$bin/ostrel-tool.exe" || fail "ostrel-tool.exe differs"
 grep -q "Ostrel client library $version for players" "$work/x/README.txt" || fail "read-me version"
 grep -q "ostrel-tool.exe patch-exe GAME.exe" "$work/x/README.txt" || fail "read-me lacks patch-exe"
+# The first thing a player reads after the title is what to double-click.
+first=$(sed -n '4p' "$work/x/README.txt")
+[ "${first#Double-click ostrel-tool.exe}" != "$first" ] || fail "read-me starts with: $first"
+grep -q "ostrel-tool.exe doctor" "$work/x/README.txt" || fail "read-me lacks doctor"
 grep -q $'\r$' "$work/x/README.txt" || fail "read-me without Windows line ends"
 
 # A build folder without a version header is refused, and no archive appears.

@@ -5,7 +5,7 @@
 
 namespace tool {
 
-void add_player_commands(CLI::App& app, int& result);    // patch-exe
+void add_player_commands(CLI::App& app, int& result);    // patch-exe, doctor
 void add_operator_commands(CLI::App& app, int& result);  // none in the players' build
 void add_stats_commands(CLI::App& app, int& result);     // snapshot, session
 void add_ranked_commands(CLI::App& app, int& result);    // ranked sign, verify, decode

@@ -1,4 +1,5 @@
-// ostrel-tool: patches a game executable to load ostrel.dll (players), and
+// ostrel-tool: patches a game executable to load ostrel.dll and checks that
+// it works (players; a double-click runs the check), and
 // builds, decodes and verifies the system's files and messages (operators).
 // Each sub-command registers itself from its own file; a refusal is one
 // "ostrel-tool: ..." line on standard error and exit code 1, a command line
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "commands.h"
+#include "doctor_command.h"
+#include "doctor_host.h"
 #include "ostrel_version.h"
 #include "output.h"
 
@@ -21,6 +24,8 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   _setmode(_fileno(stdin), _O_BINARY);  // "-" reads bytes, not text
 #endif
+  // Started from Explorer, the console is ours alone and closes when we end.
+  if (argc == 1 && doctor::sole_console_process()) return tool::double_click(tool::own_folder(), stdin);
   CLI::App app{"ostrel-tool " OSTREL_VERSION_TEXT
                ": patch a game executable to load ostrel.dll; inspect the system's files and "
                "messages"};

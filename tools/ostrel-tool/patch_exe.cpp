@@ -107,7 +107,7 @@ int restore(const patch_exe_options& o, const std::vector<uint8_t>& current) {
 
 }  // namespace
 
-std::string backup_path(const std::string& executable) { return executable + ".ostrel-backup"; }
+std::string backup_path(const std::string& executable) { return executable + backup_suffix; }
 
 int run_patch_exe(const patch_exe_options& o) {
   if (o.check && o.restore) return refuse("patch-exe: --check and --restore exclude each other");

@@ -13,6 +13,7 @@ struct patch_exe_options {
   bool json = false;
 };
 
+inline constexpr char backup_suffix[] = ".ostrel-backup";
 std::string backup_path(const std::string& executable);
 
 // The command's exit code: 0 done (or, with check, patchable or already

@@ -7,55 +7,13 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "pe_image.h"
 #include "pe_layout.h"
 
 namespace pe {
 namespace {
 
 constexpr size_t max_descriptors = 4096;
-constexpr size_t max_name_size = 260;
-
-struct image {
-  const uint8_t* data;
-  size_t size;
-  size_t sections;  // offset of the section table
-  size_t section_count;
-};
-
-bool fits(const image& im, size_t offset, size_t length) {
-  return offset <= im.size && length <= im.size - offset;
-}
-
-// The file offset of length bytes at rva; false when they are not all in the file.
-bool map_rva(const image& im, uint32_t rva, size_t length, size_t* offset) {
-  uint32_t lowest = UINT32_MAX;
-  for (size_t i = 0; i < im.section_count; ++i) {
-    const uint8_t* s = im.data + im.sections + i * sec_header_size;
-    uint32_t va = bytes::load_u32le(s + sec_virtual_address);
-    uint32_t raw = bytes::load_u32le(s + sec_raw_size);
-    uint32_t raw_offset = bytes::load_u32le(s + sec_raw_offset);
-    lowest = std::min(lowest, va);
-    if (rva >= va && rva - va < raw) {
-      if (length > raw - (rva - va)) return false;
-      *offset = static_cast<size_t>(raw_offset) + (rva - va);
-      return fits(im, *offset, length);
-    }
-  }
-  // Below the first section the image is the file's own headers.
-  if (rva >= lowest) return false;
-  *offset = rva;
-  return fits(im, *offset, length);
-}
-
-// The NUL-terminated name at offset; false when it runs past the file or is too long.
-bool read_name(const image& im, size_t offset, std::string* out) {
-  out->clear();
-  for (size_t i = offset; i < im.size && out->size() < max_name_size; ++i) {
-    if (im.data[i] == 0) return true;
-    out->push_back(static_cast<char>(im.data[i]));
-  }
-  return false;
-}
 
 std::string lower(std::string s) {
   for (char& c : s)
@@ -167,47 +125,12 @@ int walk_bound_imports(const image& im, uint32_t table_rva, import_plan& out,
 
 int plan_import_patch(const uint8_t* file, size_t size, import_plan& out, std::string& error) {
   out = import_plan{};
-  if (size < 2 || file[0] != 'M' || file[1] != 'Z')
-    return fail(error, "not a Windows executable (no MZ header)");
-  if (size < dos_header_size) return fail(error, "truncated: shorter than an MZ header");
-  const size_t nt = bytes::load_u32le(file + dos_new_header);
-  image im{file, size, 0, 0};
-  if (!fits(im, nt, coff_optional_start))
-    return fail(error, "truncated: the PE header lies past the end of the file");
-  if (std::memcmp(file + nt, "PE\0\0", 4) != 0)
-    return fail(error, "not a PE executable (an MZ program without a PE header)");
-
-  const size_t optional = nt + coff_optional_start;
-  const uint16_t optional_size = bytes::load_u16le(file + nt + coff_optional_size);
-  if (!fits(im, optional, 2))
-    return fail(error, "truncated: the optional header lies past the end of the file");
-  const uint16_t magic = bytes::load_u16le(file + optional + opt_magic);
-  if (magic == magic_pe32_plus)
-    return fail(error, "a 64-bit executable; only 32-bit executables load ostrel.dll");
-  const uint16_t machine = bytes::load_u16le(file + nt + coff_machine);
-  if (magic != magic_pe32 || machine != machine_i386)
-    return fail(error, "not a 32-bit x86 executable");
-  if (!fits(im, optional, optional_size))
-    return fail(error, "truncated: the optional header runs past the end of the file");
-
-  im.sections = optional + optional_size;
-  im.section_count = bytes::load_u16le(file + nt + coff_section_count);
-  if (!fits(im, im.sections, im.section_count * sec_header_size))
-    return fail(error, "truncated: the section table runs past the end of the file");
-  for (size_t i = 0; i < im.section_count; ++i) {
-    const uint8_t* s = file + im.sections + i * sec_header_size;
-    if (!fits(im, bytes::load_u32le(s + sec_raw_offset), bytes::load_u32le(s + sec_raw_size)))
-      return fail(error, "truncated: a section's data runs past the end of the file");
-  }
-
-  const uint32_t directories =
-      optional_size >= opt_directory_count + 4
-          ? bytes::load_u32le(file + optional + opt_directory_count)
-          : 0;
+  image im;
+  if (open_image(file, size, im, error) != 0) return 1;
   auto directory_rva = [&](uint32_t index) -> uint32_t {
-    size_t entry = opt_directories + index * dir_entry_size;
-    if (index >= directories || entry + dir_entry_size > optional_size) return 0;
-    return bytes::load_u32le(file + optional + entry + dir_rva);
+    uint32_t rva = 0, length = 0;
+    directory(im, index, &rva, &length);
+    return rva;
   };
 
   const uint32_t imports = directory_rva(dir_import);
@@ -219,9 +142,10 @@ int plan_import_patch(const uint8_t* file, size_t size, import_plan& out, std::s
   const uint32_t bound = directory_rva(dir_bound_import);
   if (bound != 0 && walk_bound_imports(im, bound, out, error) != 0) return 1;
 
-  if (optional_size >= opt_checksum + 4 && bytes::load_u32le(file + optional + opt_checksum) != 0) {
+  if (im.optional_size >= opt_checksum + 4 &&
+      bytes::load_u32le(file + im.optional + opt_checksum) != 0) {
     out.checksum_set = true;
-    out.checksum_offset = optional + opt_checksum;
+    out.checksum_offset = im.optional + opt_checksum;
   }
   return 0;
 }

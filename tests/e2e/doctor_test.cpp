@@ -1,0 +1,187 @@
+// ostrel-tool.exe doctor under Wine, after a demo-like run: a player's folder
+// (the plain hostsim patched by the tool, ostrel.dll, logs\ostrel) whose game
+// has started and looked a name up through the reference lookup service, so
+// that the real per-user folder holds its cache file.  Then the double-click
+// run, its answers on standard input, and the command prompt's usage.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "deploy_values.h"
+#include "ostrel_version.h"
+#include "service/lookup_service.h"
+#include "wine_host.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using bytes_t = std::vector<uint8_t>;
+
+bytes_t read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return bytes_t(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs "wine <command>" in dir with input on standard input; its exit status
+// and output (through files: Wine's services keep an inherited pipe open).
+int wine_in(const std::string& dir, const std::string& command, const std::string& input,
+            std::string* out) {
+  const std::string in_file = dir + "/../e2e-doctor-input.txt";
+  const std::string out_file = dir + "/../e2e-doctor-output.txt";
+  std::ofstream(in_file, std::ios::binary) << input;
+  int status = -1;
+  run_capture("cd '" + dir + "' && wine " + command + " <'" + in_file + "' >'" + out_file + "' 2>&1",
+              &status);
+  const bytes_t text = read_all(out_file);
+  out->assign(text.begin(), text.end());
+  fs::remove(in_file);
+  fs::remove(out_file);
+  return status;
+}
+
+// The same in a console of the program's own, as Explorer gives a
+// double-clicked console program: Wine makes one on a terminal, so the
+// command runs on a pseudo-terminal (script).  Wine's console draws the
+// output a character at a time between escape sequences; what comes back is
+// its text without them and without blanks.  The console empties its input
+// when it starts, so each answer is typed once the output shows its
+// question (answers: text to wait for, blank-less, and the keys; Enter is a
+// carriage return on the raw terminal, as a keyboard sends it).  A program
+// that waits for more ends after 5 minutes.
+int wine_console(const std::string& dir, const std::string& command,
+                 const std::vector<std::pair<std::string, std::string>>& answers,
+                 std::string* out) {
+  const std::string out_file = dir + "/../e2e-doctor-console.txt";
+  const std::string script = dir + "/../e2e-doctor-console.sh";
+  std::string feed;
+  for (const auto& [question, keys] : answers)
+    feed += "  n=0; until strip | grep -qF -- '" + question +
+            "'; do sleep 1; n=$((n+1)); [ $n -lt 240 ] || exit 0; done; printf '" + keys + "'\n";
+  std::ofstream(script) << "out='" << out_file << "'\n"
+                        << "strip() { sed 's/\\x1b\\[[0-9;?]*[A-Za-z]//g' \"$out\" 2>/dev/null | tr -d ' \\t\\r\\n'; }\n"
+                        << "feed() {\n" << feed << "  sleep 5\n}\n"
+                        << "cd '" << dir << "' && feed | timeout 300 script -qec 'wine " << command
+                        << "' /dev/null > \"$out\" 2>&1\n";
+  int status = -1;
+  run_capture("bash '" + script + "'", &status);
+  const bytes_t text = read_all(out_file);
+  const std::string raw(text.begin(), text.end());
+  fs::remove(out_file);
+  fs::remove(script);
+  out->clear();
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
+      i += 2;
+      while (i < raw.size() && !std::isalpha(static_cast<unsigned char>(raw[i]))) ++i;
+      continue;
+    }
+    if (!std::isspace(static_cast<unsigned char>(raw[i]))) *out += raw[i];
+  }
+  return status;
+}
+
+std::string blankless(std::string text) {
+  text.erase(std::remove_if(text.begin(), text.end(),
+                            [](unsigned char c) { return std::isspace(c); }),
+             text.end());
+  return text;
+}
+
+std::string fresh_folder(const std::string& name) {
+  const std::string dir = std::string(OSTREL_BUILD_DIR) + "/" + name;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  for (const std::string& file :
+       {plain_dir() + "/hostsim.exe", win_bin() + "/ostrel.dll", win_bin() + "/ostrel-tool.exe"})
+    fs::copy_file(file, dir + "/" + fs::path(file).filename().string());
+  return dir;
+}
+
+TEST(DoctorUnderWine, AfterAPlayersRun) {
+  const std::string dir = fresh_folder("e2e-doctor-game");
+  std::string out;
+  ASSERT_EQ(wine_in(dir, "ostrel-tool.exe patch-exe hostsim.exe", "", &out), 0) << out;
+  fs::create_directories(dir + "/logs/ostrel");
+
+  in_addr address{};
+  inet_pton(AF_INET, "10.20.30.40", &address);
+  service::lookup_service lookup{deploy::lookup_chain, 29960};
+  lookup.map_name("master.legacy.test", {address.s_addr});
+  ASSERT_TRUE(lookup.start()) << "127.0.0.1:29960 is taken";
+  {
+    hostsim game;
+    ASSERT_TRUE(game.start(dir));
+    EXPECT_EQ(game.command("resolve master.legacy.test"),
+              "ok name=master.legacy.test type=2 len=4 addrs=10.20.30.40 aliases=");
+  }
+
+  const int status = wine_in(dir, "ostrel-tool.exe doctor --network", "", &out);
+  lookup.stop();
+  EXPECT_EQ(status, 0) << out;
+  for (const std::string& line : {
+           std::string("ok      executable: hostsim.exe imports ostrel.dll (patched), backup "
+                       "hostsim.exe.ostrel-backup beside it; mode: game client"),
+           std::string("ok      ostrel.dll: a 32-bit DLL exporting the 35 functions, version " OSTREL_VERSION_TEXT
+                       " (the tool's own)"),
+           std::string("\\Ostrel exists and can be written"),
+           std::string("(of hostsim.exe): verifies, 1 entries"),
+           std::string("_hostsim.exe.log"),
+           std::string("ok      network: the lookup service localhost (127.0.0.1) UDP 29960 answered in"),
+           std::string("0 problem(s)")})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+  EXPECT_EQ(out.find("ostrel-tool-doctor."), std::string::npos) << out;
+  for (const auto& entry : fs::directory_iterator(dir))
+    EXPECT_EQ(entry.path().filename().string().find("ostrel-tool-doctor"), std::string::npos);
+
+  ASSERT_EQ(wine_in(dir, "ostrel-tool.exe doctor --json", "", &out), 0) << out;
+  EXPECT_NE(out.find("\"problems\": 0"), std::string::npos) << out;
+  fs::remove_all(dir);
+}
+
+// Explorer starts the tool in a console of its own: the doctor on its own
+// folder, the offer to patch, the wait for Enter.  From a command prompt the
+// console is shared, and the tool prints its usage.
+TEST(DoctorUnderWine, DoubleClickPatchesOnYes) {
+  const std::string dir = fresh_folder("e2e-doctor-click");
+  const bytes_t original = read_all(dir + "/hostsim.exe");
+  std::string out;
+
+  wine_console(dir, "ostrel-tool.exe", {{"(y/n)", "n\\r"}, {"PressEnter", "\\r"}}, &out);
+  EXPECT_NE(out.find(blankless("hostsim.exe still imports WS2_32.dll. Patch it now")),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("Nothingchanged."), std::string::npos) << out;
+  EXPECT_EQ(read_all(dir + "/hostsim.exe"), original);
+  EXPECT_FALSE(fs::exists(dir + "/hostsim.exe.ostrel-backup"));
+
+  EXPECT_EQ(wine_console(dir, "ostrel-tool.exe", {{"(y/n)", "y\\r"}, {"PressEnter", "\\r"}}, &out),
+            0) << out;
+  EXPECT_NE(out.find("nowimportsostrel.dll"), std::string::npos) << out;
+  EXPECT_NE(out.find(blankless("Press Enter to close this window.")), std::string::npos) << out;
+  EXPECT_EQ(read_all(dir + "/hostsim.exe.ostrel-backup"), original);
+  EXPECT_NE(read_all(dir + "/hostsim.exe"), original);
+
+  // A command prompt shares its console: the usage line as ever, and no question.
+  fs::remove(dir + "/hostsim.exe");
+  fs::rename(dir + "/hostsim.exe.ostrel-backup", dir + "/hostsim.exe");
+  const int status = wine_console(dir, "cmd /c ostrel-tool.exe", {}, &out);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status << out;
+  EXPECT_NE(out.find(blankless("ostrel-tool: A subcommand is required (see --help)")),
+            std::string::npos) << out;
+  EXPECT_EQ(out.find("PressEnter"), std::string::npos) << out;
+  EXPECT_EQ(read_all(dir + "/hostsim.exe"), original);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace e2e
