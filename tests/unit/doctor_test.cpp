@@ -35,6 +35,7 @@
 #include "redirect/lookup_request.h"
 #include "scratch_dir.h"
 #include "service/lookup_messages.h"
+#include "snapshot/queue_file.h"
 #include "service/lookup_service.h"
 #include "tool_runner.h"
 
@@ -105,6 +106,13 @@ bytes_t ranked_file(size_t servers) {
   bytes_t file = {'H', 'R', 'C', '1', 0, 0, 0, 0};
   bytes::store_u32le(file.data() + 4, static_cast<uint32_t>(blob.size()));
   file.insert(file.end(), blob.begin(), blob.end());
+  return file;
+}
+
+// A queued snapshot as the library keeps it, with a body of 64 bytes.
+bytes_t queue_file(uint32_t sequence, uint32_t submitted) {
+  bytes_t file(snapshot::qf_body + 64, 0x5A);
+  snapshot::format_queue_head(file.data(), sequence, submitted, 64, 4242);
   return file;
 }
 
@@ -295,6 +303,36 @@ TEST_F(Doctor, FindingsOfGameFolders) {
        },
        {{level::problem, "provider ID", "python/bf2/ostrel/ostrelProviderID.sec: empty"}},
        1},
+      {"dedicated server whose queue folder is empty",
+       [](Doctor& d) {
+         d.server();
+         d.put_server("python/bf2/stats/ostrelProviderID.sec", text_bytes("id"));
+         fs::create_directories(d.scratch_.path() + "/roaming/Ostrel/snapshots");
+       },
+       {{level::ok, "statistics queue", "no snapshot waits"}},
+       0},
+      {"dedicated server with snapshots waiting for an hour, and a damaged one",
+       [](Doctor& d) {
+         d.server();
+         d.put_server("python/bf2/stats/ostrelProviderID.sec", text_bytes("id"));
+         d.user_file("snapshots/queued-00.hsq", queue_file(1, now - 3600));
+         d.user_file("snapshots/queued-01.hsq", queue_file(2, now - 60));
+         bytes_t torn = queue_file(3, now - 30);
+         torn.resize(40);
+         d.user_file("snapshots/queued-02.hsq", torn);
+         d.user_file("snapshots/queued-03.hsq.bad", queue_file(4, now - 30));
+       },
+       {{level::warning, "statistics queue", "2 snapshot(s) wait, the oldest 60 min old: uploads"},
+        {level::warning, "statistics queue", "2 file(s) set aside"}},
+       0},
+      {"dedicated server whose last snapshot waits a few seconds",
+       [](Doctor& d) {
+         d.server();
+         d.put_server("python/bf2/stats/ostrelProviderID.sec", text_bytes("id"));
+         d.user_file("snapshots/queued-00.hsq", queue_file(1, now - 5));
+       },
+       {{level::ok, "statistics queue", "1 snapshot(s) wait"}},
+       0},
   };
   for (const folder_case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -62,6 +62,17 @@ struct registry_values {
   std::string opvdata_image;  // the image name of the process the record names ("" none)
 };
 
+// The statistics queue folder of the per-user folder, as a restarting server
+// would find it.
+struct queue_read {
+  bool present = false;          // the folder exists
+  std::string folder;
+  std::string error;             // why it could not be listed
+  size_t waiting = 0;            // sound queue files: snapshots still to be sent
+  uint32_t oldest_submitted = 0; // the oldest one's submission date, 0 unknown
+  size_t set_aside = 0;          // damaged or foreign files, never sent
+};
+
 struct folder_read {
   std::string folder;            // as given
   bool folder_exists = false;
@@ -77,8 +88,7 @@ struct folder_read {
   registry_values registry;
   std::string provider_path;     // the provider ID file a server would use ("" none)
   file_read provider;
-  // The statistics queue folder of a dedicated server, once it has one.
-  // (Read and judged in doctor_server.cpp.)
+  queue_read queue;  // judged for dedicated servers only (doctor_server.cpp)
 };
 
 // How many log lines the log finding shows (--log N).

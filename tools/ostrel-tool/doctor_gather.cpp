@@ -19,7 +19,9 @@
 #include "patch_exe.h"
 #include "platform/platform.h"
 #include "ranked/ranked_file.h"
+#include "queue_folder_view.h"
 #include "snapshot/provider_id.h"
+#include "snapshot/queue_folder.h"
 
 namespace doctor {
 namespace {
@@ -202,6 +204,26 @@ file_read read_file(const std::string& path, size_t limit, bool tail) {
   return out;
 }
 
+queue_read read_queue(const std::string& folder) {
+  queue_read q;
+  q.folder = folder;
+  q.present = is_folder(folder);
+  if (!q.present) return q;
+  std::string listed;
+  std::vector<tool::queued_file> files;
+  if (!tool::read_queue_folder(native_path(folder), listed, files, q.error)) return q;
+  for (const tool::queued_file& f : files) {
+    if (f.sound) {
+      ++q.waiting;
+      if (f.submitted && (!q.oldest_submitted || f.submitted < q.oldest_submitted))
+        q.oldest_submitted = f.submitted;
+    } else if (f.state != "temporary" && f.state != "other") {
+      ++q.set_aside;  // set aside by the library, or failing its check
+    }
+  }
+  return q;
+}
+
 std::string virtual_store_folder(const std::string& folder, const std::string& local_appdata) {
   if (folder.size() < 3 || folder[1] != ':' || (folder[2] != '\\' && folder[2] != '/')) return "";
   const std::string rest = folder.substr(3);
@@ -223,6 +245,7 @@ folder_read gather_folder(const std::string& folder, int64_t now) {
     r.user_folder_exists = is_folder(r.user_folder);
     if (r.user_folder_exists) r.user_folder_write_error = try_writing(r.user_folder);
     r.ranked = read_file(r.user_folder + "\\" + ranked::ranked_file_name, read_limit);
+    r.queue = read_queue(r.user_folder + "\\" + snapshot::queue_folder_name);
   }
   if (!r.folder_exists) return r;
 

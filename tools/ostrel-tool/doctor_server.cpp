@@ -44,10 +44,45 @@ void provider_finding(const folder_read& read, std::vector<finding>& out) {
 }
 
 // ---- Statistics queue -------------------------------------------------------
-// The finding for the statistics queue folder (how many snapshots wait, the
-// oldest one's age) plugs in here, once the library keeps its queue in a
-// folder: read the folder in gather_folder (doctor_gather.cpp), judge it here.
-void statistics_queue_finding(const folder_read&, int64_t, std::vector<finding>&) {}
+// Snapshots wait in the queue folder only until the statistics service takes
+// them (a second or so while it answers): an old one means uploads fail.
+constexpr int64_t queue_stale_s = 10 * 60;
+constexpr size_t queue_slots = 10;
+
+void statistics_queue_finding(const folder_read& read, int64_t now, std::vector<finding>& out) {
+  const queue_read& q = read.queue;
+  const char* topic = "statistics queue";
+  if (!q.present) return;  // made with the first snapshot
+  const std::string where = printable(q.folder);
+  if (!q.error.empty()) {
+    out.push_back({level::warning, topic, printable(q.error), "", {}});
+    return;
+  }
+  if (q.set_aside)
+    out.push_back({level::warning, topic,
+                   where + ": " + std::to_string(q.set_aside) +
+                       " file(s) set aside (damaged or not the library's): never sent",
+                   "", {}});
+  if (q.waiting == 0) {
+    out.push_back({level::ok, topic, where + ": no snapshot waits", "", {}});
+    return;
+  }
+  const int64_t age = q.oldest_submitted && now > q.oldest_submitted ? now - q.oldest_submitted : 0;
+  std::string text = where + ": " + std::to_string(q.waiting) + " snapshot(s) wait, the oldest " +
+                     age_text(age) + " old";
+  if (q.waiting > queue_slots)
+    text += "; the server keeps the newest " + std::to_string(queue_slots) +
+            " when it starts, the others are dropped";
+  // A warning, not a problem: a server that has not run since sends them at
+  // its next start.
+  if (age >= queue_stale_s)
+    out.push_back({level::warning, topic,
+                   text + ": uploads to the statistics service fail, or the server has not run "
+                          "since; the SNAPSHOT lines of its log say why",
+                   "", {}});
+  else
+    out.push_back({level::ok, topic, text, "", {}});
+}
 
 }  // namespace
 

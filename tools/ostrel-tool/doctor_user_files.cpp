@@ -152,8 +152,8 @@ void user_file_findings(const folder_read& read, int64_t now, std::vector<findin
   const std::string where = printable(read.user_folder);
   if (!read.user_folder_exists) {
     out.push_back({level::warning, topic,
-                   where + " does not exist yet: the game creates it when it first starts with "
-                           "ostrel.dll",
+                   where + " does not exist yet: ostrel.dll creates it when the game first "
+                           "goes online (its first look-up of a host name)",
                    "", {}});
     return;
   }
