@@ -73,25 +73,50 @@ size_t next_nul(const uint8_t* data, size_t at, size_t size) {
 
 bool ranked(const answer_sender& sender) { return ranked::ranked_lookup(sender.address, sender.port); }
 
+// The offset of the n-th NUL (n >= 1) at or after at (at most size), or size
+// when there are fewer.  The texts before the seventh value are short, so the
+// first 128 bytes are looked at a machine word at a time, counting the NULs
+// of each word: the words do not wait on each other, where hopping from NUL
+// to NUL waits on every NUL found.  Further on, the hops (and memchr for long
+// texts) take over.
+using machine_word = uintptr_t;
+constexpr size_t word_bytes = sizeof(machine_word);
+constexpr size_t counted_span = 128;
+constexpr machine_word ones = static_cast<machine_word>(0x0101010101010101ull);
+constexpr machine_word low7 = static_cast<machine_word>(0x7F7F7F7F7F7F7F7Full);
+
+size_t nth_nul(const uint8_t* data, size_t at, size_t size, int n) {
+  const size_t counted_end = size - at > counted_span ? at + counted_span : size;
+  for (; counted_end - at >= word_bytes; at += word_bytes) {
+    machine_word w;
+    std::memcpy(&w, data + at, word_bytes);
+    machine_word nul_flags = ~(((w & low7) + low7) | w | low7);  // bit 7 of each NUL byte
+    const int nuls = static_cast<int>(((nul_flags >> 7) * ones) >> (8 * (word_bytes - 1)));
+    if (nuls < n) {
+      n -= nuls;
+      continue;
+    }
+    while (--n > 0) nul_flags &= nul_flags - 1;
+    const int first_bit = __builtin_ctzll(static_cast<unsigned long long>(nul_flags));
+    return at + static_cast<size_t>(first_bit >> 3);
+  }
+  for (;; --n) {
+    if (at >= size) return size;
+    const size_t nul = next_nul(data, at, size);
+    if (nul == size || n == 1) return nul;
+    at = nul + 1;
+  }
+}
+
 }  // namespace
 
 // Only the seventh value's last byte can be a "1" directly before a NUL while
-// exactly 13 NULs lie behind: the scan hops from NUL to NUL up to the
-// fourteenth and looks at the byte before it.  Past that NUL nothing can
-// change, so the walk stops there.
+// exactly 13 NULs lie behind: that NUL is the fourteenth, and a "1" before it
+// means the value is not empty.  Past that NUL nothing can change, so the
+// walk stops there.
 void plain_scan(uint8_t* data, size_t size, const answer_sender& sender) {
-  size_t at = qa_texts;
-  for (int nuls = 0; nuls < plain_value_nuls; ++nuls) {
-    if (at >= size) return;
-    const size_t nul = next_nul(data, at, size);
-    if (nul == size) return;
-    at = nul + 1;
-  }
-  const size_t value = at;
-  if (value >= size) return;
-  const size_t last = next_nul(data, value, size);
-  if (last == size) return;
-  if (last == value || data[last - 1] != '1') return;
+  const size_t last = nth_nul(data, qa_texts, size, plain_value_nuls + 1);
+  if (last == size || data[last - 1] != '1') return;
   if (!ranked(sender)) data[last - 1] = '0';
 }
 
