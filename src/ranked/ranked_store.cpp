@@ -15,7 +15,10 @@
 // clear bit settles the lookup.  The filter is read seqlock-style: its words
 // are atomics (so a rebuild racing the read is no data race), and the table's
 // generation, odd while it is being rebuilt, is the same before and after the
-// read only when the bit came from one finished build.  The table is then
+// read only when the bit came from one finished build (the generation is
+// loaded with acquire before the word, the word with acquire before the
+// second look; a rebuild makes the generation odd before its release stores
+// to the words).  The table is then
 // checked to be still the published one, so a clear bit answers for the list
 // published at that moment.  A set bit goes the counted way above.
 #include "ranked/ranked_store.h"
@@ -69,15 +72,16 @@ uint32_t filter_bit(const uint8_t* entry) {
   return h >> (32 - filter_bits_log2);
 }
 
-// Builds the filter of a table being rebuilt.  Relaxed stores: the rebuild's
-// closing generation store publishes them.
+// Builds the filter of a table being rebuilt (its generation odd).  Release
+// stores: a reader whose acquire load sees one of them also sees the odd
+// generation on its second look.
 void build_filter(table_slot& slot) {
-  for (size_t w = 0; w < filter_words; ++w) slot.filter[w].store(0, std::memory_order_relaxed);
+  for (size_t w = 0; w < filter_words; ++w) slot.filter[w].store(0, std::memory_order_release);
   for (size_t i = 0; i < slot.count; ++i) {
     const uint32_t bit = filter_bit(slot.entries + i * ranked_entry_size);
     std::atomic<uint32_t>& word = slot.filter[bit / 32];
     const uint32_t with_bit = word.load(std::memory_order_relaxed) | uint32_t{1} << (bit % 32);
-    word.store(with_bit, std::memory_order_relaxed);
+    word.store(with_bit, std::memory_order_release);
   }
 }
 
@@ -88,8 +92,7 @@ bool surely_unlisted(uint32_t bit) {
   const table_slot* slot = published.load();
   if (!slot) return true;
   const uint32_t generation = slot->generation.load(std::memory_order_acquire);
-  const uint32_t word = slot->filter[bit / 32].load(std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_acquire);
+  const uint32_t word = slot->filter[bit / 32].load(std::memory_order_acquire);
   if (generation % 2 != 0 || slot->generation.load(std::memory_order_relaxed) != generation)
     return false;
   return (word >> (bit % 32) & 1) == 0 && published.load() == slot;
@@ -155,7 +158,6 @@ int install_ranked_blob(const uint8_t* blob, size_t m) {
   table_slot* slot = free_slot();
   const uint32_t generation = slot->generation.load(std::memory_order_relaxed);
   slot->generation.store(generation + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
   slot->count = build_ranked_table(blob_buffer, m, slot->entries);
   build_filter(*slot);
   slot->generation.store(generation + 2, std::memory_order_release);
