@@ -73,12 +73,12 @@ size_t next_nul(const uint8_t* data, size_t at, size_t size) {
 
 bool ranked(const answer_sender& sender) { return ranked::ranked_lookup(sender.address, sender.port); }
 
-// The offset of the n-th NUL (n >= 1) at or after at (at most size), or size
-// when there are fewer.  The texts before the seventh value are short, so the
-// first 128 bytes are looked at a machine word at a time, counting the NULs
-// of each word: the words do not wait on each other, where hopping from NUL
-// to NUL waits on every NUL found.  Further on, the hops (and memchr for long
-// texts) take over.
+// The offset of the n-th NUL (n >= 1) at or after at, or size when there are
+// fewer.  The texts before the seventh value are short, so the first 128
+// bytes are looked at a machine word at a time, counting the NULs of each
+// word: the words do not wait on each other, where hopping from NUL to NUL
+// waits on every NUL found.  Further on, the hops (and memchr for long texts)
+// take over.
 using machine_word = uintptr_t;
 constexpr size_t word_bytes = sizeof(machine_word);
 constexpr size_t counted_span = 128;
@@ -86,6 +86,7 @@ constexpr machine_word ones = static_cast<machine_word>(0x0101010101010101ull);
 constexpr machine_word low7 = static_cast<machine_word>(0x7F7F7F7F7F7F7F7Full);
 
 size_t nth_nul(const uint8_t* data, size_t at, size_t size, int n) {
+  if (at >= size) return size;
   const size_t counted_end = size - at > counted_span ? at + counted_span : size;
   for (; counted_end - at >= word_bytes; at += word_bytes) {
     machine_word w;
