@@ -11,8 +11,11 @@
 // atomic store.  A reader announces itself on the table it is about to read
 // (the table's reader count) and then checks that the table is still the
 // published one; a table is rebuilt only when it is not published and its
-// count is zero.  A lookup therefore sees the old list or the new one, never
-// a mix, and no lock is held across file or network I/O.
+// count is zero.  A lookup for a server the list cannot hold (most of them)
+// does not even announce itself: a filter built beside each table, read
+// through atomics and checked against the table's rebuild generation,
+// answers it.  A lookup therefore sees the old list or the new one, never a
+// mix, and no lock is held across file or network I/O.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -73,25 +73,51 @@ size_t next_nul(const uint8_t* data, size_t at, size_t size) {
 
 bool ranked(const answer_sender& sender) { return ranked::ranked_lookup(sender.address, sender.port); }
 
+// The offset of the n-th NUL (n >= 1) at or after at, or size when there are
+// fewer.  The texts before the seventh value are short, so the first 128
+// bytes are looked at a machine word at a time, counting the NULs of each
+// word: the words do not wait on each other, where hopping from NUL to NUL
+// waits on every NUL found.  Further on, the hops (and memchr for long texts)
+// take over.
+using machine_word = uintptr_t;
+constexpr size_t word_bytes = sizeof(machine_word);
+constexpr size_t counted_span = 128;
+constexpr machine_word ones = static_cast<machine_word>(0x0101010101010101ull);
+constexpr machine_word low7 = static_cast<machine_word>(0x7F7F7F7F7F7F7F7Full);
+
+size_t nth_nul(const uint8_t* data, size_t at, size_t size, int n) {
+  if (at >= size) return size;
+  const size_t counted_end = size - at > counted_span ? at + counted_span : size;
+  for (; counted_end - at >= word_bytes; at += word_bytes) {
+    machine_word w;
+    std::memcpy(&w, data + at, word_bytes);
+    machine_word nul_flags = ~(((w & low7) + low7) | w | low7);  // bit 7 of each NUL byte
+    const int nuls = static_cast<int>(((nul_flags >> 7) * ones) >> (8 * (word_bytes - 1)));
+    if (nuls < n) {
+      n -= nuls;
+      continue;
+    }
+    while (--n > 0) nul_flags &= nul_flags - 1;
+    const int first_bit = __builtin_ctzll(static_cast<unsigned long long>(nul_flags));
+    return at + static_cast<size_t>(first_bit >> 3);
+  }
+  for (;; --n) {
+    if (at >= size) return size;
+    const size_t nul = next_nul(data, at, size);
+    if (nul == size || n == 1) return nul;
+    at = nul + 1;
+  }
+}
+
 }  // namespace
 
 // Only the seventh value's last byte can be a "1" directly before a NUL while
-// exactly 13 NULs lie behind: the scan hops from NUL to NUL up to the
-// fourteenth and looks at the byte before it.  Past that NUL nothing can
-// change, so the walk stops there.
+// exactly 13 NULs lie behind: that NUL is the fourteenth, and a "1" before it
+// means the value is not empty.  Past that NUL nothing can change, so the
+// walk stops there.
 void plain_scan(uint8_t* data, size_t size, const answer_sender& sender) {
-  size_t at = qa_texts;
-  for (int nuls = 0; nuls < plain_value_nuls; ++nuls) {
-    if (at >= size) return;
-    const size_t nul = next_nul(data, at, size);
-    if (nul == size) return;
-    at = nul + 1;
-  }
-  const size_t value = at;
-  if (value >= size) return;
-  const size_t last = next_nul(data, value, size);
-  if (last == size) return;
-  if (last == value || data[last - 1] != '1') return;
+  const size_t last = nth_nul(data, qa_texts, size, plain_value_nuls + 1);
+  if (last == size || data[last - 1] != '1') return;
   if (!ranked(sender)) data[last - 1] = '0';
 }
 
@@ -99,43 +125,37 @@ void plain_scan(uint8_t* data, size_t size, const answer_sender& sender) {
 // where the bytes "bf2_ranked\0" "1\0" start a text in key position (an
 // even number of NULs since offset 16).
 //
-// The pair is found by a skip search that looks at one byte in thirteen: any
-// placement of the 13-byte pair covers exactly one sampled offset, and the
-// sampled byte names the pair index it would have to be (the NUL two of
-// them), so each sample has at most two places to check, each one 8-byte
+// The pair is found by a skip search that looks at one byte in twelve: any
+// placement of the 13-byte pair covers a sampled offset among its first
+// twelve bytes, which are twelve different bytes (the pair's second NUL is
+// its thirteenth), so the sampled byte names the one pair index it would
+// have to be, and each sample has one place to check with one 8-byte
 // compare.  The work per sample is the same whatever the answer holds; only a
 // true copy of the pair costs more (the NUL count up to it, at most once per
-// byte overall).  Samples run in order and their places never overlap, so
-// copies are met first to last.
+// byte overall).  Samples run in order and each one's place lies past the
+// previous one's, and true copies cannot overlap, so copies are met first to
+// last.
 namespace {
 
 constexpr char pair[] = "bf2_ranked\0" "1";  // and its own NUL
 constexpr size_t pair_size = sizeof pair;    // 13 bytes
+constexpr size_t sample_stride = pair_size - 1;
 constexpr size_t pair_tail = 5;              // the compared word: its last 8 bytes
 
-// For each byte value, the pair indices holding it, the further one first; a
-// byte the pair does not hold gets index 0, whose compare then fails.
-struct pair_places {
-  uint8_t far;
-  uint8_t near;
-};
+// For each byte value, its index among the pair's first twelve bytes; a byte
+// the pair does not hold gets index 0, whose compare then fails.
 struct place_table {
-  pair_places of[256];
+  uint8_t of[256];
 };
 constexpr place_table make_places() {
   place_table t{};
-  bool held[256] = {};
-  for (size_t i = 0; i < pair_size; ++i) {
-    const uint8_t c = static_cast<uint8_t>(pair[i]);
-    t.of[c].far = static_cast<uint8_t>(i);
-    if (!held[c]) t.of[c].near = static_cast<uint8_t>(i);
-    held[c] = true;
-  }
+  for (size_t i = 0; i < sample_stride; ++i)
+    t.of[static_cast<uint8_t>(pair[i])] = static_cast<uint8_t>(i);
   return t;
 }
 constexpr place_table places = make_places();
-static_assert(places.of[0].far == 12 && places.of[0].near == 10);
-static_assert(places.of[static_cast<uint8_t>('b')].far == 0 && places.of[static_cast<uint8_t>('1')].near == 11);
+static_assert(places.of[0] == 10 && places.of[static_cast<uint8_t>('1')] == 11);
+static_assert(places.of[static_cast<uint8_t>('b')] == 0 && places.of[static_cast<uint8_t>('d')] == 9);
 
 // NULs before counted_to (from offset 16), which lies at or before the next
 // place to settle.
@@ -168,23 +188,17 @@ bool settle(uint8_t* data, size_t at, split_state& st, const answer_sender& send
 void split_scan(uint8_t* data, size_t size, const answer_sender& sender) {
   const uint64_t tail = load_word(reinterpret_cast<const uint8_t*>(pair) + pair_tail);
   split_state st;
-  size_t q = qa_split_texts + pair_size - 1;  // the first sample
-  // Samples whose every place lies inside the answer.
-  for (; q + pair_size <= size; q += pair_size) {
-    const pair_places at = places.of[data[q]];
-    const size_t far = q - at.far, near = q - at.near;
-    const bool far_hit = load_word(data + far + pair_tail) == tail;
-    const bool near_hit = load_word(data + near + pair_tail) == tail;
-    if (!(far_hit | near_hit)) continue;
-    if (far_hit && settle(data, far, st, sender)) return;
-    if (near_hit && near != far && settle(data, near, st, sender)) return;
+  size_t q = qa_split_texts + sample_stride - 1;  // the first sample
+  // Samples whose place lies inside the answer whatever the byte.
+  for (; q + pair_size <= size; q += sample_stride) {
+    const size_t at = q - places.of[data[q]];
+    if (load_word(data + at + pair_tail) == tail && settle(data, at, st, sender)) return;
   }
-  // The last sample, if any: only places that end inside the answer.
+  // The last sample, if any (the next one's place would end past the
+  // answer): only a place that ends inside it.
   if (q < size) {
-    const pair_places at = places.of[data[q]];
-    const size_t far = q - at.far, near = q - at.near;
-    if (far + pair_size <= size && settle(data, far, st, sender)) return;
-    if (near != far && near + pair_size <= size) settle(data, near, st, sender);
+    const size_t at = q - places.of[data[q]];
+    if (at + pair_size <= size) settle(data, at, st, sender);
   }
 }
 

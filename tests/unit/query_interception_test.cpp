@@ -178,6 +178,14 @@ TEST_F(Interception, AnswerScansOverATableOfAnswers) {
   const bytes_t at_start = split_answer(0, texts({"bf2_ranked", "1", "x"}, false));
   bytes_t at_start_fixed = at_start;
   at_start_fixed[16 + 11] = '0';
+  // The plain scan counts NULs a word at a time over the first 128 bytes and
+  // hops from NUL to NUL behind them: a long host name puts the value there.
+  const std::string long_name(150, 'h');
+  const bytes_t plain_far = plain_answer(texts({"hostname", long_name.c_str(), "gamename", "bf2",
+                                                "gamever", "1", "mapname", "city", "gametype", "cq",
+                                                "gamevariant", "1", "bf2_ranked", "1", "x", "1"}));
+  bytes_t plain_far_fixed = plain_far;
+  plain_far_fixed[plain_far.size() - 6] = '0';
   bytes_t short_answer = plain_answer(texts({"a", "b", "c", "d", "e", "f", "g", "1"}));
   short_answer.resize(29);
   bytes_t not_answer = plain;
@@ -192,6 +200,7 @@ TEST_F(Interception, AnswerScansOverATableOfAnswers) {
       {"plain, unlisted", plain, unlisted_port, plain_fixed},
       {"plain, listed", plain, listed_port, plain},
       {"plain, 1 at the datagram's end", plain_end, unlisted_port, plain_end},
+      {"plain, the seventh value past 128 bytes", plain_far, unlisted_port, plain_far_fixed},
       {"split, unlisted: the first bf2_ranked only", split, unlisted_port, split_fixed},
       {"split, listed", split, listed_port, split},
       {"split, byte 15 not 0", not_first, unlisted_port, not_first},
