@@ -64,6 +64,11 @@ TEST(ServerFlow, QueuedSnapshotsSurviveARestartWhileTheWebServerIsDown) {
 
   ASSERT_TRUE(server.start(server_dir()));
   ASSERT_EQ(server.command("py_start"), "ok");
+  // The game registers its "host" module as it starts: that first call into
+  // the library runs the deferred start-up, which restores the queue and
+  // starts the worker.
+  server_flow::server again = flow_server(server);
+  ASSERT_TRUE(again.register_host());
   ASSERT_TRUE(service.web.set_fault(service::stats_http_server::fault::none));
   EXPECT_TRUE(service.web.wait_for_snapshots(2, 60000));
   // A little longer: nothing arrives twice.
