@@ -140,6 +140,18 @@ std::vector<uint8_t> split_pair_as_value() {
 
 std::vector<uint8_t> all_nuls() { return to_answer(std::string()); }
 
+// A plain answer whose second text runs almost to the end, so that the
+// fourteenth NUL is among the last bytes: the plain scan's longest way.
+std::vector<uint8_t> plain_long_text() {
+  std::string out("\0\1\2\3\4", 5);
+  out.append("hostname", 9);
+  out.append(1472 - 5 - 9 - 1 - 24, 'a');
+  out.append(1, '\0');
+  for (int i = 0; i < 11; ++i) out.append("x", 2);
+  out.append("1", 2);
+  return to_answer(out);
+}
+
 struct loopback_pair {
   int receiver = -1, sender = -1;
   sockaddr_in to{};
@@ -198,6 +210,7 @@ RECEIVE_ROW(HostileAllB, split_all_b)
 RECEIVE_ROW(HostilePairsOf0, split_pairs_of_0)
 RECEIVE_ROW(HostileNuls, all_nuls)
 RECEIVE_ROW(HostilePairAsValue, split_pair_as_value)
+RECEIVE_ROW(HostilePlainLongText, plain_long_text)
 
 // The scans alone, on a copy of the answer (the copy back included), for
 // each answer: the friendly ones and the hostile ones, 1300 to 1472 bytes.
@@ -230,5 +243,6 @@ SCAN_ROW(HostileAllB, split_all_b)
 SCAN_ROW(HostilePairsOf0, split_pairs_of_0)
 SCAN_ROW(HostileNuls, all_nuls)
 SCAN_ROW(HostilePairAsValue, split_pair_as_value)
+SCAN_ROW(HostilePlainLongText, plain_long_text)
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ranked/ranked_store.h"
+#include "sockets/nul_search.h"
 
 namespace sockets {
 namespace {
@@ -55,59 +56,7 @@ uint64_t load_word(const uint8_t* p) {
   return w;
 }
 
-// The offset of the first NUL at or after at, or size when there is none.
-// Most texts of an answer are short: the first sixteen bytes are looked at
-// eight at a time in place (the lowest flagged byte of a little-endian word
-// is the first NUL), and only a longer text goes to memchr.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the word's first byte is its lowest");
-size_t next_nul(const uint8_t* data, size_t at, size_t size) {
-  constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
-  for (int step = 0; step < 2 && size - at >= 8; ++step, at += 8) {
-    const uint64_t w = load_word(data + at);
-    const uint64_t nul_flags = ~(((w & low7) + low7) | w | low7);
-    if (nul_flags) return at + static_cast<size_t>(__builtin_ctzll(nul_flags) >> 3);
-  }
-  const void* nul = at < size ? std::memchr(data + at, 0, size - at) : nullptr;
-  return nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - data) : size;
-}
-
 bool ranked(const answer_sender& sender) { return ranked::ranked_lookup(sender.address, sender.port); }
-
-// The offset of the n-th NUL (n >= 1) at or after at, or size when there are
-// fewer.  The texts before the seventh value are short, so the first 128
-// bytes are looked at a machine word at a time, counting the NULs of each
-// word: the words do not wait on each other, where hopping from NUL to NUL
-// waits on every NUL found.  Further on, the hops (and memchr for long texts)
-// take over.
-using machine_word = uintptr_t;
-constexpr size_t word_bytes = sizeof(machine_word);
-constexpr size_t counted_span = 128;
-constexpr machine_word ones = static_cast<machine_word>(0x0101010101010101ull);
-constexpr machine_word low7 = static_cast<machine_word>(0x7F7F7F7F7F7F7F7Full);
-
-size_t nth_nul(const uint8_t* data, size_t at, size_t size, int n) {
-  if (at >= size) return size;
-  const size_t counted_end = size - at > counted_span ? at + counted_span : size;
-  for (; counted_end - at >= word_bytes; at += word_bytes) {
-    machine_word w;
-    std::memcpy(&w, data + at, word_bytes);
-    machine_word nul_flags = ~(((w & low7) + low7) | w | low7);  // bit 7 of each NUL byte
-    const int nuls = static_cast<int>(((nul_flags >> 7) * ones) >> (8 * (word_bytes - 1)));
-    if (nuls < n) {
-      n -= nuls;
-      continue;
-    }
-    while (--n > 0) nul_flags &= nul_flags - 1;
-    const int first_bit = __builtin_ctzll(static_cast<unsigned long long>(nul_flags));
-    return at + static_cast<size_t>(first_bit >> 3);
-  }
-  for (;; --n) {
-    if (at >= size) return size;
-    const size_t nul = next_nul(data, at, size);
-    if (nul == size || n == 1) return nul;
-    at = nul + 1;
-  }
-}
 
 }  // namespace
 

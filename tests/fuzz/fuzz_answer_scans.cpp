@@ -17,6 +17,7 @@
 #include "ranked/ranked_blob.h"
 #include "ranked/ranked_store.h"
 #include "sockets/answer_scans.h"
+#include "sockets/nul_search.h"
 
 namespace {
 
@@ -97,6 +98,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sockets::split_scan(got.data(), got.size(), sender);
   walk_split(want, ranked);
   fuzz_support::check(got == want);
+
+  // The NUL search both ways, for a count the input chooses.
+  const int n = 1 + data[1] % 24;
+  size_t want_nul = answer.size();
+  for (size_t i = 5, left = static_cast<size_t>(n); i < answer.size(); ++i)
+    if (answer[i] == 0 && --left == 0) {
+      want_nul = i;
+      break;
+    }
+  if (answer.size() >= 5) {
+    fuzz_support::check(sockets::nth_nul_words(answer.data(), 5, answer.size(), n) == want_nul);
+    fuzz_support::check(sockets::nth_nul_vectors(answer.data(), 5, answer.size(), n) == want_nul);
+  }
 
   got = answer;
   sockets::correct_answer(got.data(), got.size(), sender);
