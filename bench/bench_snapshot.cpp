@@ -12,6 +12,7 @@
 #include "core/process_state.h"
 #include "core/service_state.h"
 #include "deploy_values.h"
+#include "deployment_keys.h"
 #include "platform/native/test_controls.h"
 #include "redirect/address_table.h"
 #include "redirect/answer_blocks.h"
@@ -64,11 +65,7 @@ BENCHMARK(BM_build_snapshot)->Arg(4096)->Arg(65536);
 void BM_upload(benchmark::State& state) {
   prepare();
   platform::test::set_real_gethostbyname(loopback);
-  service::stats_keys keys;
-  keys.identity_start = deploy::identity_start_byte;
-  keys.mask_a = deploy::tsdata_mask_a;
-  keys.mask_b = deploy::tsdata_mask_b;
-  service::stats_http_server server(keys);
+  service::stats_http_server server(test_support::deployment_stats_keys());
   server.add_provider("PROV-bench");
   std::string error;
   if (!server.start(&error)) {

@@ -10,6 +10,7 @@
 
 #include "base/bytes.h"
 #include "deploy_values.h"
+#include "deployment_keys.h"
 #include "lookup_signing.h"
 #include "service/stats_messages.h"
 #include "snapshot/session_messages.h"
@@ -53,12 +54,7 @@ void signed_reply(const uint8_t* data, size_t size) {
   const snapshot::session_identity id{request.interface_address, request.server_address,
                                       request.game_port, request.query_port};
 
-  service::stats_keys keys;
-  keys.identity_start = deploy::identity_start_byte;
-  keys.request_start = deploy::session_request_start_byte;
-  keys.reply_start = deploy::session_reply_start_byte;
-  keys.mask_a = deploy::tsdata_mask_a;
-  keys.mask_b = deploy::tsdata_mask_b;
+  const service::stats_keys keys = test_support::deployment_stats_keys();
   std::vector<uint8_t> reply = service::build_session_reply(keys, request, options);
   check(reply.size() == snapshot::session_datagram_size);
 

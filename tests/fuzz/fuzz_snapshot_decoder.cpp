@@ -6,15 +6,11 @@
 #include <string>
 
 #include "deploy_values.h"
+#include "deployment_keys.h"
 #include "service/stats_messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  service::stats_keys keys;
-  keys.identity_start = deploy::identity_start_byte;
-  keys.request_start = deploy::session_request_start_byte;
-  keys.reply_start = deploy::session_reply_start_byte;
-  keys.mask_a = deploy::tsdata_mask_a;
-  keys.mask_b = deploy::tsdata_mask_b;
+  const service::stats_keys keys = test_support::deployment_stats_keys();
   const size_t text_size = size < 64 ? size : 64;
   const std::string tsdata(reinterpret_cast<const char*>(data), text_size);
   service::snapshot_seen seen;

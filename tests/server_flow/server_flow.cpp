@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "deploy_values.h"
+#include "deployment_keys.h"
 #include "service/authorization.h"
 
 namespace server_flow {
@@ -36,16 +37,6 @@ uint32_t loopback(uint8_t last) {
   uint32_t address;
   std::memcpy(&address, bytes, 4);
   return address;
-}
-
-service::stats_keys deployment_keys() {
-  service::stats_keys k;
-  k.identity_start = deploy::identity_start_byte;
-  k.request_start = deploy::session_request_start_byte;
-  k.reply_start = deploy::session_reply_start_byte;
-  k.mask_a = deploy::tsdata_mask_a;
-  k.mask_b = deploy::tsdata_mask_b;
-  return k;
 }
 
 std::string hex(const uint8_t* bytes, size_t size) {
@@ -163,8 +154,8 @@ std::vector<uint8_t> player_connection_packet(uint16_t slot, const std::string& 
 
 reference_service::reference_service()
     : lookup(deploy::lookup_chain, 29960),
-      web(deployment_keys()),
-      responder(deployment_keys()),
+      web(test_support::deployment_stats_keys()),
+      responder(test_support::deployment_stats_keys()),
       collector() {
   lookup.map_name(deploy::retired_snapshot_host, {loopback(1)});
   lookup.map_name(deploy::retired_stats_host, {loopback(1)});

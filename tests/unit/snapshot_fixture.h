@@ -17,6 +17,7 @@
 #include "platform/native/test_controls.h"
 #include "base/spacing.h"
 #include "deploy_values.h"
+#include "deployment_keys.h"
 #include "redirect/name_key.h"
 #include "redirect_fixture.h"
 #include "service/lookup_messages.h"
@@ -31,15 +32,7 @@ using redirect_test::ip;
 inline constexpr uint32_t test_date = 1800000000;
 inline constexpr char provider[] = "PROV-ostrel-dev-1";
 
-inline service::stats_keys keys() {
-  service::stats_keys k;
-  k.identity_start = deploy::identity_start_byte;
-  k.request_start = deploy::session_request_start_byte;
-  k.reply_start = deploy::session_reply_start_byte;
-  k.mask_a = deploy::tsdata_mask_a;
-  k.mask_b = deploy::tsdata_mask_b;
-  return k;
-}
+inline service::stats_keys keys() { return test_support::deployment_stats_keys(); }
 
 // Puts the statistics host into the address table at address, or (0) leaves
 // it out so that the name goes to the (fake) real resolver.
