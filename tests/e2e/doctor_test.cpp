@@ -33,24 +33,7 @@ bytes_t read_all(const std::string& path) {
   return bytes_t(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs "wine <command>" in dir with input on standard input; its exit status
-// and output (through files: Wine's services keep an inherited pipe open).
-int wine_in(const std::string& dir, const std::string& command, const std::string& input,
-            std::string* out) {
-  const std::string in_file = dir + "/../e2e-doctor-input.txt";
-  const std::string out_file = dir + "/../e2e-doctor-output.txt";
-  std::ofstream(in_file, std::ios::binary) << input;
-  int status = -1;
-  run_capture("cd '" + dir + "' && wine " + command + " <'" + in_file + "' >'" + out_file + "' 2>&1",
-              &status);
-  const bytes_t text = read_all(out_file);
-  out->assign(text.begin(), text.end());
-  fs::remove(in_file);
-  fs::remove(out_file);
-  return status;
-}
-
-// The same in a console of the program's own, as Explorer gives a
+// Runs "wine <command>" in dir in a console of the program's own, as Explorer gives a
 // double-clicked console program: Wine makes one on a terminal, so the
 // command runs on a pseudo-terminal (script).  Wine's console draws the
 // output a character at a time between escape sequences; what comes back is
@@ -111,7 +94,7 @@ std::string fresh_folder(const std::string& name) {
 TEST(DoctorUnderWine, AfterAPlayersRun) {
   const std::string dir = fresh_folder("e2e-doctor-game");
   std::string out;
-  ASSERT_EQ(wine_in(dir, "ostrel-tool.exe patch-exe hostsim.exe", "", &out), 0) << out;
+  ASSERT_EQ(wine_through_files(dir, "ostrel-tool.exe patch-exe hostsim.exe", "", &out), 0) << out;
   fs::create_directories(dir + "/logs/ostrel");
 
   in_addr address{};
@@ -126,7 +109,7 @@ TEST(DoctorUnderWine, AfterAPlayersRun) {
               "ok name=master.legacy.test type=2 len=4 addrs=10.20.30.40 aliases=");
   }
 
-  const int status = wine_in(dir, "ostrel-tool.exe doctor --network", "", &out);
+  const int status = wine_through_files(dir, "ostrel-tool.exe doctor --network", "", &out);
   lookup.stop();
   EXPECT_EQ(status, 0) << out;
   for (const std::string& line : {
@@ -144,7 +127,7 @@ TEST(DoctorUnderWine, AfterAPlayersRun) {
   for (const auto& entry : fs::directory_iterator(dir))
     EXPECT_EQ(entry.path().filename().string().find("ostrel-tool-doctor"), std::string::npos);
 
-  ASSERT_EQ(wine_in(dir, "ostrel-tool.exe doctor --json", "", &out), 0) << out;
+  ASSERT_EQ(wine_through_files(dir, "ostrel-tool.exe doctor --json", "", &out), 0) << out;
   EXPECT_NE(out.find("\"problems\": 0"), std::string::npos) << out;
   fs::remove_all(dir);
 }

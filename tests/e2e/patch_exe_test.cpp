@@ -29,20 +29,9 @@ bytes_t read_all(const std::string& path) {
   return bytes_t(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs ostrel-tool.exe under Wine in dir; its exit status.  Its output goes
-// through a file: the first Wine program of a run starts Wine's own services,
-// which inherit its standard output and keep a pipe open for good, so reading
-// a pipe to its end would never finish.
+// Runs ostrel-tool.exe under Wine in dir; its wait status and output.
 int tool_under_wine(const std::string& dir, const std::string& arguments, std::string* out) {
-  const std::string output = dir + "/../e2e-patched-game-output.txt";
-  int status = -1;
-  run_capture("cd '" + dir + "' && wine ostrel-tool.exe " + arguments + " </dev/null >'" + output +
-                  "' 2>&1",
-              &status);
-  const bytes_t text = read_all(output);
-  out->assign(text.begin(), text.end());
-  fs::remove(output);
-  return status;
+  return wine_through_files(dir, "ostrel-tool.exe " + arguments, "", out);
 }
 
 TEST(PatchExeUnderWine, PatchedPlainCopyRunsThroughOstrelDll) {

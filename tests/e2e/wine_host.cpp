@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace e2e {
@@ -62,6 +64,24 @@ std::string run_capture(const std::string& command, int* status) {
   int rc = pclose(p);
   if (status) *status = rc;
   return out;
+}
+
+int wine_through_files(const std::string& dir, const std::string& command, const std::string& input,
+                       std::string* out) {
+  const std::string in_file = dir + ".wine-input.txt";
+  const std::string out_file = dir + ".wine-output.txt";
+  {
+    std::ofstream in(in_file, std::ios::binary);
+    in << input;
+  }
+  int status = -1;
+  run_capture("cd '" + dir + "' && wine " + command + " <'" + in_file + "' >'" + out_file + "' 2>&1",
+              &status);
+  std::ifstream text(out_file, std::ios::binary);
+  out->assign(std::istreambuf_iterator<char>(text), {});
+  std::remove(in_file.c_str());
+  std::remove(out_file.c_str());
+  return status;
 }
 
 bool wine_runs() { return std::system("wine --version >/dev/null 2>&1") == 0; }

@@ -18,6 +18,14 @@ std::string unix_path(const std::string& windows_path);
 // Runs a shell command line and returns its standard output.
 std::string run_capture(const std::string& command, int* status = nullptr);
 
+// Runs "wine <command>" in dir with input on its standard input; its wait
+// status, and its output (standard output and error) in *out.  Both go
+// through files beside dir: the first Wine program of a run starts Wine's own
+// services, which inherit its standard output and keep a pipe open for good,
+// so reading a pipe to its end would never finish.
+int wine_through_files(const std::string& dir, const std::string& command, const std::string& input,
+                       std::string* out);
+
 // Whether Wine can run 32-bit programs here at all.
 bool wine_runs();
 
