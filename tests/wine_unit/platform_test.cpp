@@ -26,17 +26,17 @@ TEST(Win32Platform, ClocksAgreeWithEachOther) {
   uint32_t s = platform::now_seconds();
   EXPECT_GT(s, 1600000000u);
   // Milliseconds, not another unit: over at least 200 ms of the system
-  // clock, the monotonic clock's interval agrees with it to within a few of
-  // their ticks (Windows and Wine both tick each clock in steps of up to
-  // 16 ms). Each side is read so that one interval encloses the other, which
-  // keeps the bounds true however the thread is scheduled between the reads;
-  // Sleep's own length is never relied on, as it may end early or late.
+  // clock, the monotonic clock's interval is within a factor of two of it.
+  // Each side is read so that one interval encloses the other, and the bounds
+  // are loose, because Wine's tick count comes from a page its server updates
+  // in steps of about 16 ms, later still when the machine is busy; a clock
+  // in another unit is off by a factor of ten or more.  Sleep's own length
+  // is never relied on, as it may end early or late.
   auto system_ms = [] {
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
     return ((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 10000u;
   };
-  constexpr uint64_t ticks = 40;
   const uint64_t mono_outer_before = platform::monotonic_ms();
   const uint64_t system_before = system_ms();
   const uint64_t mono_inner_before = platform::monotonic_ms();
@@ -49,8 +49,8 @@ TEST(Win32Platform, ClocksAgreeWithEachOther) {
   const uint64_t system_end = system_ms();
   const uint64_t mono_outer_after = platform::monotonic_ms();
   ASSERT_GE(system_after - system_before, 200u);
-  EXPECT_GE(mono_outer_after - mono_outer_before + ticks, system_after - system_before);
-  EXPECT_LE(mono_inner_after - mono_inner_before, system_end - system_before + ticks);
+  EXPECT_GE(2 * (mono_outer_after - mono_outer_before), system_after - system_before);
+  EXPECT_LE(mono_inner_after - mono_inner_before, 2 * (system_end - system_before));
   platform::utc_time t = platform::utc_from_seconds(86400 * 365);
   EXPECT_EQ(t.year, 1971);
   EXPECT_EQ(t.month, 1);
