@@ -80,10 +80,4 @@ size_t build_ranked_table(uint8_t* blob, size_t m, uint8_t* table) {
   return count;
 }
 
-void ranked_key(uint32_t address, uint16_t port, uint8_t out[ranked_entry_size]) {
-  std::memcpy(out + rle_address, &address, 4);
-  std::memcpy(out + rle_port, &port, 2);
-  bytes::store_u16le(out + rle_flags, ranked_flag);
-}
-
 }  // namespace ranked

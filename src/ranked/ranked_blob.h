@@ -3,6 +3,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#include "base/bytes.h"
 
 namespace ranked {
 
@@ -55,7 +58,13 @@ int verify_ranked_blob(const uint8_t* blob, size_t m);
 size_t build_ranked_table(uint8_t* blob, size_t m, uint8_t* table);
 
 // The entry a lookup searches for: (address, port) in network byte order and
-// flags 1.
-void ranked_key(uint32_t address, uint16_t port, uint8_t out[ranked_entry_size]);
+// flags 1.  Inline: every answer a client receives builds one, and the
+// lookup reads it back at once as two words, which the compiler then takes
+// from registers instead of from stores it would have to wait on.
+inline void ranked_key(uint32_t address, uint16_t port, uint8_t out[ranked_entry_size]) {
+  std::memcpy(out + rle_address, &address, 4);
+  std::memcpy(out + rle_port, &port, 2);
+  bytes::store_u16le(out + rle_flags, ranked_flag);
+}
 
 }  // namespace ranked
