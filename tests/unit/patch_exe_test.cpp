@@ -59,6 +59,11 @@ TEST(PatchExe, RefusesWhatItCannotPatch) {
   using import_image::options;
   options ws2_as_module_name;
   ws2_as_module_name.dlls = {"KERNEL32.dll", "WS2_32"};
+  // A name from the file is quoted with its control bytes spelled out, so
+  // that a hostile file cannot break the one-line message or drive the
+  // terminal.
+  options ws2_with_controls;
+  ws2_with_controls.dlls = {"KERNEL32.dll", "WS2_32.\n\x1b[2J"};
   options no_ws2;
   no_ws2.dlls = {"KERNEL32.dll", "USER32.dll"};
   options no_imports;
@@ -85,6 +90,8 @@ TEST(PatchExe, RefusesWhatItCannotPatch) {
       {"no WS2_32", import_image::build(no_ws2), "does not import WS2_32.dll"},
       {"WS2_32 without .dll", import_image::build(ws2_as_module_name),
        "imports WS2_32 by the name \"WS2_32\", which cannot be rewritten"},
+      {"WS2_32 with control bytes", import_image::build(ws2_with_controls),
+       "imports WS2_32 by the name \"WS2_32.\\x0a\\x1b[2J\", which cannot be rewritten"},
       {"bound, no name table", import_image::build(bound_without_names), "no name table"},
       {"empty", bytes_t{}, "not a Windows executable"},
   };
@@ -94,6 +101,7 @@ TEST(PatchExe, RefusesWhatItCannotPatch) {
     EXPECT_EQ(o.result, 1);
     EXPECT_NE(o.error.find(c.error), std::string::npos) << o.error;
     EXPECT_EQ(o.error.find('\n'), std::string::npos);
+    EXPECT_EQ(o.error.find('\x1b'), std::string::npos);
   }
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "console_text.h"
+
 namespace doctor {
 
 enum class level { ok, warning, problem };
@@ -124,6 +126,6 @@ size_t lookup_payload_entries(const uint8_t* payload, size_t size);
 // "3 h 12 min" and the like.
 std::string age_text(int64_t seconds);
 // Text safe on a console: bytes outside printable ASCII as "\xNN".
-std::string printable(const std::string& text);
+using console::printable;
 
 }  // namespace doctor

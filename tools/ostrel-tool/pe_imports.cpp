@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "console_text.h"
 #include "pe_image.h"
 #include "pe_layout.h"
 
@@ -41,7 +42,7 @@ int fail(std::string& error, const char* text) {
 }
 
 int unrewritable(std::string& error, const std::string& name) {
-  error = "imports WS2_32 by the name \"" + name +
+  error = "imports WS2_32 by the name \"" + console::printable(name) +
           "\", which cannot be rewritten to \"ostrel.dll\" in place";
   return 1;
 }
