@@ -111,7 +111,8 @@ constexpr tail_table make_tails() {
 constexpr tail_table tails = make_tails();
 static_assert(tails.from_sample[0] == -5 && tails.from_sample[static_cast<uint8_t>('1')] == -6);
 static_assert(tails.from_sample[static_cast<uint8_t>('b')] == 5 &&
-              tails.from_sample[static_cast<uint8_t>('d')] == -4 && tails.from_sample[static_cast<uint8_t>('x')] == 5);
+              tails.from_sample[static_cast<uint8_t>('d')] == -4 &&
+              tails.from_sample[static_cast<uint8_t>('x')] == 5);
 
 // The place a sample names (its index among the pair's bytes behind it).
 size_t place_of(size_t q, int8_t tail_from_sample) {

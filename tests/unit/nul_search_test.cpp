@@ -40,8 +40,10 @@ TEST(NulSearch, BothWaysAgreeWithAByteWalk) {
     SCOPED_TRACE(p.name);
     for (size_t size : {0u, 1u, 15u, 16u, 17u, 63u, 64u, 65u, 130u, 300u, 1472u}) {
       std::vector<uint8_t> d(size);
-      for (auto& b : d)
-        b = static_cast<int>(random() % 1000) < p.nul_per_mille ? 0 : static_cast<uint8_t>(1 + random() % 255);
+      for (auto& b : d) {
+        const bool nul = static_cast<int>(random() % 1000) < p.nul_per_mille;
+        b = nul ? 0 : static_cast<uint8_t>(1 + random() % 255);
+      }
       for (size_t at : {size_t{0}, size_t{1}, size_t{5}, size_t{16}, size / 2, size})
         for (int n : {0, 1, 2, 13, 14, 15, 40, 2000}) expect_both_ways(d, at, size, n);
     }
