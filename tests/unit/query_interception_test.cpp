@@ -178,8 +178,8 @@ TEST_F(Interception, AnswerScansOverATableOfAnswers) {
   const bytes_t at_start = split_answer(0, texts({"bf2_ranked", "1", "x"}, false));
   bytes_t at_start_fixed = at_start;
   at_start_fixed[16 + 11] = '0';
-  // The plain scan counts NULs a word at a time over the first 128 bytes and
-  // hops from NUL to NUL behind them: a long host name puts the value there.
+  // A long host name puts the seventh value far from the start: past the
+  // blocks the NUL search passes over four at a time.
   const std::string long_name(150, 'h');
   const bytes_t plain_far = plain_answer(texts({"hostname", long_name.c_str(), "gamename", "bf2",
                                                 "gamever", "1", "mapname", "city", "gametype", "cq",
