@@ -15,6 +15,7 @@
 #include "core/service_state.h"
 #include "core/settings_file.h"
 #include "core/start_gate.h"
+#include "platform/net.h"
 #include "platform/platform.h"
 #include "ranked/ranked_file.h"
 #include "ranked/ranked_refresh.h"
@@ -63,6 +64,9 @@ void server_mode_first_call() {
 }
 
 void first_call() {
+  // Before any socket of the library's own: a host that cleans its socket
+  // library up must not take those sockets with it.
+  platform::winsock_reference();
   if (process.operating_mode == core::mode_server)
     server_mode_first_call();
   else

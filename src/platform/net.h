@@ -9,6 +9,16 @@ namespace platform {
 using socket_handle = uintptr_t;
 inline constexpr socket_handle invalid_socket = ~static_cast<uintptr_t>(0);
 
+// The library's own reference on the socket library, taken once by the
+// deferred start-up and never given back: the socket library stays up while
+// any reference remains ("WSAStartup function": each successful call needs a
+// WSACleanup of its own), so a host that cleans up its own reference neither
+// closes the library's sockets nor hands their handle values to its next
+// sockets.  WSACleanup may not be called from DllMain, and the DLL lives as
+// long as the process that imports it, so the process's end releases it.
+// 0 when the reference is held.
+int winsock_reference();
+
 socket_handle udp_open();
 void socket_close(socket_handle s);
 // address in network byte order, port in host order.  Returns bytes sent or -1.

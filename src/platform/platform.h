@@ -46,6 +46,26 @@ void create_folder(const char* path);  // an existing folder is no error
 // exists (both in one folder); 0 on success, 1 with both left as they were.
 int replace_file(const char* from, const char* to);
 void remove_file(const char* path);  // an absent file is no error
+// What a file must survive that holds data nobody can fetch again (a queued
+// snapshot): a name claimed by one writer only, and bytes that are on the
+// disk before the name that makes them visible, so that neither a second
+// process nor a power cut can leave a file half-written under a good name.
+//
+// Creates path only when nothing has that name (the claim), writes size
+// bytes and has them on the disk before it returns.  0 on success; 1 when the
+// name is taken or the file cannot be written whole (a partial file is
+// removed again).
+int write_new_file(const char* path, const void* data, size_t size);
+// Gives file `from` the name `to` (one folder) only when nothing has that
+// name: of several processes moving onto one name, one succeeds.  The move is
+// on the disk when it returns.  0 on success, 1 with both left as they were.
+int move_file_exclusive(const char* from, const char* to);
+// As replace_file, with the move on the disk when it returns.
+int replace_file_durable(const char* from, const char* to);
+// Calls each(name, is_folder, context) for every entry of folder but "." and
+// "..".  0 when the folder could be read.
+int list_folder(const char* folder, void (*each)(const char* name, bool is_folder, void* context),
+                void* context);
 
 // ---- Registry (the product key "Software\Ostrel Systems\Ostrel Client") -----
 enum class registry_root { current_user, local_machine };

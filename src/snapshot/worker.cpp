@@ -30,8 +30,10 @@ bool due(bool happened, uint64_t last, uint64_t interval, uint64_t now) {
 }
 
 // Start time and provider ID are set by the script thread's gpaInit, which
-// publishes the identity and provider ID with the start time (release).
-bool exchange_wanted(core::service_state* block) {
+// publishes the identity and provider ID with the start time (release).  Both
+// the session exchange and every upload need them: an upload's check value
+// covers the provider ID, and a service refuses one made without it.
+bool identity_known(core::service_state* block) {
   return block && std::atomic_ref<uint32_t>(block->start_time).load(std::memory_order_acquire) &&
          block->provider_id[0] != '\0';
 }
@@ -87,6 +89,13 @@ void requeue(snapshot_record& record, bool quiet) {
 void upload_one(worker_state& state, uint64_t now) {
   snapshot_record record;
   if (dequeue(&record) != 0) return;
+  state.attempted = true;
+  state.last_attempt = now;
+  if (mark_sending(record) != 0) {  // logged there, once
+    state.retry_interval = retry_after_failure_s;
+    requeue(record, true);
+    return;
+  }
   send_report report;
   const bool quiet = state.failing;
   const int outcome = send_snapshot(record, &report, quiet);
@@ -114,12 +123,11 @@ void upload_one(worker_state& state, uint64_t now) {
       // The service answers; those behind the dropped one need not wait.
       state.retry_interval = retry_after_success_s;
     } else {
+      unmark_sending(record, outcome == send_refused);
       requeue(record, quiet);
     }
     note_failure(state, report, now);
   }
-  state.attempted = true;
-  state.last_attempt = now;
 }
 
 void worker_body(void*) {
@@ -142,7 +150,19 @@ void worker_body(void*) {
 
 void worker_pass(worker_state& state, uint64_t now) {
   core::service_state* block = core::service;
-  if (exchange_wanted(block) && due(state.exchanged, state.last_exchange, exchange_interval_s, now)) {
+  if (!identity_known(block)) {
+    // Restored snapshots wait for gpaInit rather than spend their refusals.
+    const size_t waiting = state.waiting_logged ? 0 : queue_count();
+    if (waiting > 0) {
+      state.waiting_logged = true;
+      core::log_printf(
+          "SNAPSHOT: %lu snapshot%s waiting: nothing is sent before the server's scripts have "
+          "called gpaInit (no provider ID yet)\r\n",
+          static_cast<unsigned long>(waiting), waiting == 1 ? "" : "s");
+    }
+    return;
+  }
+  if (due(state.exchanged, state.last_exchange, exchange_interval_s, now)) {
     if (state.session_socket == platform::invalid_socket)
       state.session_socket = platform::udp_open();
     if (state.session_socket != platform::invalid_socket) {

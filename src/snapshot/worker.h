@@ -36,11 +36,14 @@ struct worker_state {
   uint32_t run_attempts = 0;
   uint64_t last_summary = 0;
   uint32_t attempts_since_summary = 0;
+  // Snapshots were found waiting for gpaInit, and the log has said so.
+  bool waiting_logged = false;
 };
 
 // One pass of the loop without its sleep, at now (whole seconds of the
-// monotonic clock): the session exchange when due, then one upload attempt
-// when due and something is queued.
+// monotonic clock): once gpaInit has given the provider ID, the session
+// exchange when due, then one upload attempt when due and something is
+// queued; before it, nothing.
 void worker_pass(worker_state& state, uint64_t now);
 
 // Starts the worker thread (once); 0 when it runs.

@@ -1,7 +1,7 @@
 // The queue file loader over arbitrary bytes: whatever a file in the queue
 // folder holds, the loader reads only inside it, and what it accepts is a
 // whole file whose head describes exactly the bytes given, and which the
-// writer would make again byte for byte.
+// writer would make again byte for byte (files of the current version).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,12 +16,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const snapshot::queue_file_fault fault = snapshot::parse_queue_file(bytes.data(), size, &view);
   if (snapshot::queue_file_fault_text(fault)[0] == '\0') std::abort();
   if (fault != snapshot::queue_file_fault::none) return 0;
-  if (size != snapshot::qf_body + view.body_length || view.body != bytes.data() + snapshot::qf_body ||
+  if (size != view.head_size + view.body_length || view.body != bytes.data() + view.head_size ||
       view.body_length < snapshot::queue_file_min_body || view.body_length > snapshot::queue_file_max_body)
     std::abort();
+  if (view.head_size != snapshot::qf_body) {
+    // A file of the first version: no refusals, and the writer makes the
+    // current version only.
+    if (view.head_size != snapshot::qf1_body || view.refusals != 0) std::abort();
+    return 0;
+  }
   std::vector<uint8_t> again(bytes);
   snapshot::format_queue_head(again.data(), view.sequence, view.submitted, view.body_length,
-                              view.writer);
+                              view.writer, view.refusals);
   if (again != bytes) std::abort();
   return 0;
 }

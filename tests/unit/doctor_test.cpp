@@ -112,7 +112,7 @@ bytes_t ranked_file(size_t servers) {
 // A queued snapshot as the library keeps it, with a body of 64 bytes.
 bytes_t queue_file(uint32_t sequence, uint32_t submitted) {
   bytes_t file(snapshot::qf_body + 64, 0x5A);
-  snapshot::format_queue_head(file.data(), sequence, submitted, 64, 4242);
+  snapshot::format_queue_head(file.data(), sequence, submitted, 64, 4242, 0);
   return file;
 }
 

@@ -174,13 +174,14 @@ TEST_F(SnapshotQueueFolder, SurvivesRestartsOldestFirstAheadOfNewOnes) {
   submit('c');
   EXPECT_EQ(queue_files(), (std::vector<std::string>{"queued-00.hsq", "queued-01.hsq", "queued-02.hsq"}));
   const std::vector<uint8_t> first = file_bytes("queued-00.hsq");
-  ASSERT_EQ(first.size(), 36u + 70u);
-  EXPECT_EQ(std::string(first.begin(), first.begin() + 4), "HSQ1");
+  ASSERT_EQ(first.size(), 40u + 70u);
+  EXPECT_EQ(std::string(first.begin(), first.begin() + 4), "HSQ2");
   EXPECT_EQ(bytes::load_u32le(first.data() + 4), 41u);
   EXPECT_EQ(bytes::load_u32le(first.data() + 8), snapshot_test::test_date);
   EXPECT_EQ(bytes::load_u32le(first.data() + 12), 70u);
   EXPECT_EQ(bytes::load_u32le(first.data() + 16), platform::process_id());
-  EXPECT_EQ(std::vector<uint8_t>(first.begin() + 36, first.end()), std::vector<uint8_t>(70, 'a'));
+  EXPECT_EQ(bytes::load_u32le(first.data() + 20), 0u) << "no refusal yet";
+  EXPECT_EQ(std::vector<uint8_t>(first.begin() + 40, first.end()), std::vector<uint8_t>(70, 'a'));
 
   restart();
   EXPECT_NE(log_text().find("SNAPSHOT: 3 queued snapshots restored from the queue folder\r\n"),
@@ -247,7 +248,7 @@ TEST_F(SnapshotQueueFolder, BadFilesAreSetAsideNeverSent) {
 TEST_F(SnapshotQueueFolder, FilesOfAnotherRunningServerAreLeftToIt) {
   submit('o');
   std::vector<uint8_t> other = file_bytes("queued-00.hsq");
-  snapshot::format_queue_head(other.data(), 9, snapshot_test::test_date, 70, 4242);
+  snapshot::format_queue_head(other.data(), 9, snapshot_test::test_date, 70, 4242, 0);
   put_file("queued-00.hsq", other);
   platform::test::set_process_image_name(4242, "\\Device\\HarddiskVolume1\\w32ded\\game.exe");
   restart();

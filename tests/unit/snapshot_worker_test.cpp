@@ -27,8 +27,18 @@ class SnapshotWorker : public snapshot_test::snapshot_fixture {
   void SetUp() override {
     snapshot_fixture::SetUp();
     web_.add_provider(snapshot_test::provider);
+    block_->start_time = 1799990000;  // gpaInit has run
+    state_ = uploads_only();
     std::string error;
     ASSERT_TRUE(web_.start(&error)) << error;
+  }
+  // A worker whose session exchange is never due: most tests here are about
+  // uploads alone.
+  static snapshot::worker_state uploads_only() {
+    snapshot::worker_state s;
+    s.exchanged = true;
+    s.last_exchange = UINT32_MAX;
+    return s;
   }
   void TearDown() override {
     snapshot::worker_stop();
@@ -180,7 +190,7 @@ TEST_F(SnapshotWorker, PassingRefusalsAreRetried) {
     snapshot::worker_pass(state_, 1061);
     EXPECT_EQ(arrived(), (std::vector<std::string>{"snap-" + std::to_string(status),
                                                    "snap-" + std::to_string(status + 1)}));
-    state_ = snapshot::worker_state{};
+    state_ = uploads_only();
   }
   EXPECT_EQ(log_text().find("discarded"), std::string::npos);
 }
@@ -207,7 +217,7 @@ TEST_F(SnapshotWorker, HourLongOutageWithARestart) {
   snapshot::queue_reset();
   snapshot::queue_folder_reset();
   snapshot::submission_counter = 0;
-  state_ = snapshot::worker_state{};
+  state_ = uploads_only();
   library::restore_snapshot_queue();
   EXPECT_EQ(snapshot::queue_count(), 6u);
   for (uint64_t now = 1800; now < 3600; ++now) pass(now);
@@ -246,6 +256,7 @@ TEST_F(SnapshotWorker, HourLongOutageWithARestart) {
 }
 
 TEST_F(SnapshotWorker, SessionExchangesOnceTheBlockIsFilledThenEveryMinute) {
+  state_ = snapshot::worker_state{};
   service::session_responder responder(snapshot_test::keys());
   responder.add_provider(snapshot_test::provider);
   responder.set_flags(3);
@@ -283,6 +294,7 @@ TEST_F(SnapshotWorker, SessionExchangesOnceTheBlockIsFilledThenEveryMinute) {
 // down) is dropped unclosed and the next exchange makes a new one; a socket
 // that merely failed is kept.
 TEST_F(SnapshotWorker, SessionSocketWhoseHandleIsGoneIsReplaced) {
+  state_ = snapshot::worker_state{};
   using fault = platform::test::socket_fault;
   service::session_responder responder(snapshot_test::keys());
   responder.add_provider(snapshot_test::provider);

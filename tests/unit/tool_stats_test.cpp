@@ -130,7 +130,7 @@ TEST_F(ToolStats, ListsAndDecodesTheQueueFolder) {
 
   r = run_tool(dir_, "snapshot queue --json " + queue.string());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("{\"name\": \"queued-00.hsq\", \"size\": 107, \"state\": \"queued\", "
+  EXPECT_NE(r.out.find("{\"name\": \"queued-00.hsq\", \"size\": 111, \"state\": \"queued\", "
                        "\"sequence\": 1, \"submitted\": 1800000000, \"body_length\": 71}, "
                        "{\"name\": \"queued-01.hsq\", \"size\": 80, \"state\": \"cut short\"}"),
             std::string::npos) << r.out;

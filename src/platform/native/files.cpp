@@ -1,7 +1,16 @@
 // Native files and folders; the application-data folder lives under a
-// temporary directory unless a test names another.
+// temporary directory unless a test names another.  Tests can also stop the
+// disk dead after a chosen number of changes, cut the power (what was never
+// flushed comes back empty) or fill the disk, to prove that files holding the
+// last good state survive each of those.
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +28,14 @@ bool appdata_set = false;
 bool appdata_valid = true;
 std::string appdata;
 
+// The disk under test: a limit on changes (create, write, move, replace,
+// remove, open for writing), the files whose bytes are not yet flushed, and
+// a full disk.
+long change_limit = -1;
+long changes_made = 0;
+bool disk_full = false;
+std::set<std::string> unflushed;
+
 std::string default_appdata() {
   const char* tmp = std::getenv("TMPDIR");
   std::string base = tmp && *tmp ? tmp : "/tmp";
@@ -32,11 +49,78 @@ std::string native_path(const char* path) {
     if (c == '\\') c = '/';
   return p;
 }
+
+// false when the disk has stopped: the change must not happen.
+bool may_change() {
+  std::lock_guard<std::mutex> hold(guard);
+  if (change_limit >= 0 && changes_made >= change_limit) return false;
+  ++changes_made;
+  return true;
+}
+
+bool stopped() {
+  std::lock_guard<std::mutex> hold(guard);
+  return change_limit >= 0 && changes_made >= change_limit;
+}
+
+void mark_unflushed(const std::string& path, bool pending) {
+  std::lock_guard<std::mutex> hold(guard);
+  if (pending)
+    unflushed.insert(path);
+  else
+    unflushed.erase(path);
+}
+
+void carry_unflushed(const std::string& from, const std::string& to) {
+  std::lock_guard<std::mutex> hold(guard);
+  const bool pending = unflushed.erase(from) > 0;
+  unflushed.erase(to);
+  if (pending) unflushed.insert(to);
+}
+
+bool full() {
+  std::lock_guard<std::mutex> hold(guard);
+  return disk_full;
+}
+
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A rename is on the disk once its folder is.
+void sync_folder_of(const std::string& path) {
+  const int fd = ::open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+bool write_whole(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
 }  // namespace
 
 FILE* open_file(const char* path, const char* mode) {
   seam_calls::note("open_file", path);
-  return std::fopen(native_path(path).c_str(), mode);
+  const std::string native = native_path(path);
+  // Appending (the log) is no change a crash point counts, but a stopped
+  // disk takes no more lines.
+  if (mode[0] == 'a' && stopped()) return nullptr;
+  const bool writes = mode[0] == 'w' || std::strchr(mode, '+') != nullptr;
+  if (writes) {
+    if (!may_change() || full()) return nullptr;
+    mark_unflushed(native, true);  // a stdio stream is never flushed to the disk
+  }
+  return std::fopen(native.c_str(), mode);
 }
 
 int appdata_folder(char* out, size_t size) {
@@ -64,15 +148,105 @@ int file_status(const char* path) {
 
 int replace_file(const char* from, const char* to) {
   seam_calls::note("replace_file", to);
-  return std::rename(native_path(from).c_str(), native_path(to).c_str()) == 0 ? 0 : 1;
+  if (!may_change()) return 1;
+  const std::string a = native_path(from), b = native_path(to);
+  if (std::rename(a.c_str(), b.c_str()) != 0) return 1;
+  carry_unflushed(a, b);
+  return 0;
 }
 
 void remove_file(const char* path) {
   seam_calls::note("remove_file", path);
-  std::remove(native_path(path).c_str());
+  if (!may_change()) return;
+  const std::string p = native_path(path);
+  if (std::remove(p.c_str()) == 0) mark_unflushed(p, false);
+}
+
+int write_new_file(const char* path, const void* data, size_t size) {
+  seam_calls::note("write_new_file", path);
+  const std::string p = native_path(path);
+  if (!may_change()) return 1;
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return 1;
+  // The bytes are a second change: a disk that stops here leaves the empty
+  // file behind, as a process killed between the two would.
+  const bool written = may_change() && !full() && write_whole(fd, data, size) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (written && closed) {
+    mark_unflushed(p, false);
+    return 0;
+  }
+  if (may_change()) ::unlink(p.c_str());
+  return 1;
+}
+
+int move_file_exclusive(const char* from, const char* to) {
+  seam_calls::note("move_file_exclusive", to);
+  if (!may_change()) return 1;
+  const std::string a = native_path(from), b = native_path(to);
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) != 0) {
+    // A file system without the flag: a link is just as exclusive, and a
+    // crash before the old name goes leaves a second name of the same bytes,
+    // which only ever is a temporary one.
+    if (errno != EINVAL && errno != ENOSYS) return 1;
+    if (::link(a.c_str(), b.c_str()) != 0) return 1;
+    ::unlink(a.c_str());
+  }
+  carry_unflushed(a, b);
+  sync_folder_of(b);
+  return 0;
+}
+
+int replace_file_durable(const char* from, const char* to) {
+  seam_calls::note("replace_file_durable", to);
+  if (!may_change()) return 1;
+  const std::string a = native_path(from), b = native_path(to);
+  if (std::rename(a.c_str(), b.c_str()) != 0) return 1;
+  carry_unflushed(a, b);
+  sync_folder_of(b);
+  return 0;
+}
+
+int list_folder(const char* folder, void (*each)(const char* name, bool is_folder, void* context),
+                void* context) {
+  seam_calls::note("list_folder", folder);
+  const std::string f = native_path(folder);
+  DIR* dir = ::opendir(f.c_str());
+  if (!dir) return 1;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    struct stat st;
+    const bool is_folder =
+        ::stat((f + "/" + entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    each(entry->d_name, is_folder, context);
+  }
+  ::closedir(dir);
+  return 0;
 }
 
 namespace test {
+void set_file_change_limit(long limit) {
+  std::lock_guard<std::mutex> hold(guard);
+  change_limit = limit;
+  changes_made = 0;
+}
+
+long file_changes_made() {
+  std::lock_guard<std::mutex> hold(guard);
+  return changes_made;
+}
+
+void power_cut() {
+  std::lock_guard<std::mutex> hold(guard);
+  for (const std::string& path : unflushed) ::truncate(path.c_str(), 0);
+  unflushed.clear();
+}
+
+void set_disk_full(bool is_full) {
+  std::lock_guard<std::mutex> hold(guard);
+  disk_full = is_full;
+}
+
 void set_appdata_folder(const char* path) {
   std::lock_guard<std::mutex> hold(guard);
   appdata_set = true;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
@@ -26,6 +27,16 @@ std::function<void()> wait_hook;
 std::vector<uint32_t> resolved_addresses;
 test::stream_receive_fn stream_receive;
 std::map<socket_handle, test::socket_fault> socket_faults;
+// The socket library's references as Windows counts them: the library's own,
+// and the sockets it opened that a last cleanup would take away.
+int library_references = 0;
+std::set<socket_handle> open_sockets;
+
+void opened(socket_handle s) {
+  if (s == invalid_socket) return;
+  std::lock_guard<std::mutex> hold(controls_guard);
+  open_sockets.insert(s);
+}
 
 // Why the calling thread's last failed helper call failed.
 thread_local test::socket_fault last_fault = test::socket_fault::none;
@@ -63,15 +74,29 @@ uint16_t mapped_port(uint16_t port) {
 }
 }  // namespace
 
+int winsock_reference() {
+  seam_calls::note("winsock_reference");
+  std::lock_guard<std::mutex> hold(controls_guard);
+  ++library_references;
+  return 0;
+}
+
 socket_handle udp_open() {
   seam_calls::note("udp_open");
   int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  return s < 0 ? invalid_socket : static_cast<socket_handle>(s);
+  const socket_handle h = s < 0 ? invalid_socket : static_cast<socket_handle>(s);
+  opened(h);
+  return h;
 }
 
 void socket_close(socket_handle s) {
   seam_calls::note("socket_close");
-  if (s != invalid_socket) ::close(static_cast<int>(s));
+  if (s == invalid_socket) return;
+  {
+    std::lock_guard<std::mutex> hold(controls_guard);
+    open_sockets.erase(s);
+  }
+  ::close(static_cast<int>(s));
 }
 
 int udp_send_to(socket_handle s, const void* data, size_t length, uint32_t address,
@@ -125,7 +150,9 @@ int udp_receive_from(socket_handle s, void* buffer, size_t size, uint32_t* addre
 socket_handle tcp_open() {
   seam_calls::note("tcp_open");
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  return s < 0 ? invalid_socket : static_cast<socket_handle>(s);
+  const socket_handle h = s < 0 ? invalid_socket : static_cast<socket_handle>(s);
+  opened(h);
+  return h;
 }
 
 int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
@@ -307,6 +334,19 @@ void set_socket_fault(socket_handle s, socket_fault fault) {
 void clear_socket_faults() {
   std::lock_guard<std::mutex> hold(controls_guard);
   socket_faults.clear();
+}
+int winsock_references() {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  return library_references;
+}
+void forget_winsock_references() {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  library_references = 0;
+}
+void host_winsock_cleanup() {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  if (library_references > 0) return;
+  for (socket_handle s : open_sockets) socket_faults[s] = socket_fault::not_initialised;
 }
 void set_real_recvfrom(recvfrom_fn fn) { recv_override = fn; }
 void set_real_sendto(sendto_fn fn) { send_override = fn; }

@@ -1,6 +1,8 @@
 // Native process facts, all settable by tests.
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -18,6 +20,7 @@ std::string exe_path = "C:\\Games\\Game\\game.exe";
 bool exe_path_valid = true;
 std::string cmd_line = "game.exe";
 std::map<uint32_t, std::string> image_names;
+bool real_processes = false;
 }  // namespace
 
 int executable_path(char* out, size_t size) {
@@ -43,6 +46,11 @@ int process_image_name(uint32_t pid, char* out, size_t size) {
   seam_calls::note("process_image_name");
   std::lock_guard<std::mutex> hold(guard);
   auto it = image_names.find(pid);
+  if (it == image_names.end() && real_processes && size > 0 && pid != 0 &&
+      (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) {
+    text::copy_bounded(out, size, "/proc/running");
+    return 0;
+  }
   if (it == image_names.end() || size == 0) return 1;
   text::copy_bounded(out, size, it->second.c_str());
   return 0;
@@ -72,6 +80,10 @@ void set_process_image_name(uint32_t pid, const char* name) {
 void clear_process_image_names() {
   std::lock_guard<std::mutex> hold(guard);
   image_names.clear();
+}
+void use_real_processes(bool use) {
+  std::lock_guard<std::mutex> hold(guard);
+  real_processes = use;
 }
 }  // namespace test
 

@@ -56,9 +56,24 @@ void registry_delete(registry_root root, const char* name);
 // under the system's temporary directory.
 void set_appdata_folder(const char* path);
 
+// The disk, for crash points: from the limit-th change on (a file created,
+// written, moved, replaced or removed, or opened for writing) no change
+// happens any more and each fails, as though the process had been killed
+// there; -1 lifts the limit.  Setting it starts the count again.
+void set_file_change_limit(long limit);
+long file_changes_made();
+// A power cut: every file written through a stream (never flushed to the
+// disk) comes back empty, also under the name it was moved to since.
+void power_cut();
+// A full disk: files can be created but no bytes written to them.
+void set_disk_full(bool full);
+
 // Image names of other processes; a pid without a name cannot be opened.
 void set_process_image_name(uint32_t pid, const char* name);
 void clear_process_image_names();
+// With true, a pid without a name set here counts as running while the
+// system has a process of that id (forked test processes see each other).
+void use_real_processes(bool use);
 
 // Replaces the real receive and send functions; nullptr restores the BSD ones.
 void set_real_recvfrom(recvfrom_fn fn);
@@ -81,6 +96,13 @@ void set_thread_start_failing(bool failing);
 enum class socket_fault { none, not_initialised, not_a_socket, other };
 void set_socket_fault(socket_handle s, socket_fault fault);
 void clear_socket_faults();
+// The socket library's references: how many the library has taken; none
+// again (a new process); and a host's WSACleanup of its own reference, which
+// ends the socket library, with every socket the library holds, only when
+// the library holds no reference of its own.
+int winsock_references();
+void forget_winsock_references();
+void host_winsock_cleanup();
 
 // Module queries for import patching: the main module's image (null by
 // default) and the symbols that "loaded modules" export (none by default).

@@ -9,6 +9,11 @@
 
 namespace platform {
 
+int winsock_reference() {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0 ? 0 : 1;
+}
+
 socket_handle udp_open() {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
   return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_handle>(s);
