@@ -33,6 +33,7 @@ std::string appdata;
 // a full disk.
 long change_limit = -1;
 long changes_made = 0;
+bool change_refused = false;
 bool disk_full = false;
 std::set<std::string> unflushed;
 
@@ -53,7 +54,10 @@ std::string native_path(const char* path) {
 // false when the disk has stopped: the change must not happen.
 bool may_change() {
   std::lock_guard<std::mutex> hold(guard);
-  if (change_limit >= 0 && changes_made >= change_limit) return false;
+  if (change_limit >= 0 && changes_made >= change_limit) {
+    change_refused = true;
+    return false;
+  }
   ++changes_made;
   return true;
 }
@@ -229,6 +233,12 @@ void set_file_change_limit(long limit) {
   std::lock_guard<std::mutex> hold(guard);
   change_limit = limit;
   changes_made = 0;
+  change_refused = false;
+}
+
+bool disk_stopped() {
+  std::lock_guard<std::mutex> hold(guard);
+  return change_refused;
 }
 
 long file_changes_made() {

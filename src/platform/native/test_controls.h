@@ -62,6 +62,8 @@ void set_appdata_folder(const char* path);
 // there; -1 lifts the limit.  Setting it starts the count again.
 void set_file_change_limit(long limit);
 long file_changes_made();
+// Whether a change was refused since the limit was set: the process died.
+bool disk_stopped();
 // A power cut: every file written through a stream (never flushed to the
 // disk) comes back empty, also under the name it was moved to since.
 void power_cut();
