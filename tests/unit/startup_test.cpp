@@ -3,6 +3,7 @@
 // the receive filter, a second attach that changes nothing, and the split of
 // start-up into what the loader lock allows at load and what waits for the
 // first call into the library.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "library/startup.h"
 #include "pe_builder.h"
 #include "platform/native/test_controls.h"
+#include "platform/net.h"
 #include "ranked/ranked_store.h"
 #include "redirect/address_table.h"
 #include "redirect/answer_blocks.h"
@@ -59,6 +61,8 @@ class Startup : public ::testing::Test {
     sockets::receive_dispatch = platform::real_recvfrom_function();
     test::registry_reset();
     test::set_thread_start_failing(false);
+    test::forget_winsock_references();
+    test::clear_socket_faults();
   }
   // Writes the executable at relative and points the process at it.
   std::string install(const std::string& relative) {
@@ -156,11 +160,11 @@ TEST_F(Startup, LoadDoesOnlyWhatTheLoaderLockAllowsAndTheFirstCallTheRest) {
   const std::string& user = user_;
   const mode_case cases[] = {
       {"Games/Game/game.exe",
-       {"registry_query serverBrowserMode", "appdata_folder", "create_folder " + user + "\\Ostrel",
+       {"winsock_reference", "registry_query serverBrowserMode", "appdata_folder", "create_folder " + user + "\\Ostrel",
         "open_file " + user + "\\Ostrel\\rankedservers", "open_file " + user + "\\Ostrel\\network_1_",
         "open_file " + user + "\\Ostrel\\network_0_"}},
       {"w32ded/server.exe",
-       {"thread_start", "open_file " + user + "\\Ostrel\\network_1_",
+       {"winsock_reference", "thread_start", "open_file " + user + "\\Ostrel\\network_1_",
         "open_file " + user + "\\Ostrel\\network_0_"}},
   };
   for (const mode_case& c : cases) {
@@ -198,6 +202,26 @@ TEST_F(Startup, LoadDoesOnlyWhatTheLoaderLockAllowsAndTheFirstCallTheRest) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "thread_start"),
               core::process.operating_mode == core::mode_server ? 1 : 0);
   }
+}
+
+// The library takes its own reference on the socket library at its first
+// call, once: a host that cleans its own up (and opens sockets again, which
+// may get the same handle values) leaves the library's sockets working.
+TEST_F(Startup, HostsSocketCleanupLeavesTheLibrarysSocketsAlone) {
+  install("w32ded/server.exe");
+  library::library_attach();
+  EXPECT_EQ(test::winsock_references(), 0) << "not under the loader lock";
+  core::pass_start_gate();
+  core::pass_start_gate();
+  EXPECT_EQ(test::winsock_references(), 1);
+
+  const platform::socket_handle own = platform::udp_open();
+  ASSERT_NE(own, platform::invalid_socket);
+  test::host_winsock_cleanup();
+  const char ping[] = "ping";
+  EXPECT_EQ(platform::udp_send_to(own, ping, sizeof ping, htonl(INADDR_LOOPBACK), 9), 5);
+  EXPECT_FALSE(platform::socket_handle_lost());
+  platform::socket_close(own);
 }
 
 // A fake of the runtime's registration: the host's module object it returns.

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -21,6 +22,17 @@ bool exe_path_valid = true;
 std::string cmd_line = "game.exe";
 std::map<uint32_t, std::string> image_names;
 bool real_processes = false;
+
+// A process that has ended but not yet been waited for (a zombie) has ended.
+bool running(uint32_t pid) {
+  if (pid == 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t name_end = line.rfind(')');
+  return name_end != std::string::npos && name_end + 2 < line.size() &&
+         line[name_end + 2] != 'Z' && line[name_end + 2] != 'X';
+}
 }  // namespace
 
 int executable_path(char* out, size_t size) {
@@ -46,8 +58,7 @@ int process_image_name(uint32_t pid, char* out, size_t size) {
   seam_calls::note("process_image_name");
   std::lock_guard<std::mutex> hold(guard);
   auto it = image_names.find(pid);
-  if (it == image_names.end() && real_processes && size > 0 && pid != 0 &&
-      (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) {
+  if (it == image_names.end() && real_processes && size > 0 && running(pid)) {
     text::copy_bounded(out, size, "/proc/running");
     return 0;
   }

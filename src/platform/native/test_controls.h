@@ -69,6 +69,10 @@ bool disk_stopped();
 void power_cut();
 // A full disk: files can be created but no bytes written to them.
 void set_disk_full(bool full);
+// With false, what the library flushes counts as on the disk (for a power
+// cut) without asking the system to flush it: for tests that change the
+// disk thousands of times.
+void set_real_disk_syncs(bool real);
 
 // Image names of other processes; a pid without a name cannot be opened.
 void set_process_image_name(uint32_t pid, const char* name);
