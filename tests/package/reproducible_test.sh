@@ -74,7 +74,11 @@ pe_stamp() {  # file: the PE header's TimeDateStamp
 explain() {  # file_a file_b
   local f
   for f in "$1" "$2"; do
-    echo "  $f: $(stat -c %s "$f") bytes, PE time stamp $(pe_stamp "$f" 2>/dev/null || echo -)" >&2
+    if [ "$(head -c 2 "$f")" = MZ ]; then
+      echo "  $f: $(stat -c %s "$f") bytes, PE time stamp $(pe_stamp "$f")" >&2
+    else
+      echo "  $f: $(stat -c %s "$f") bytes" >&2
+    fi
     for name in treeone treetwo buildtwo; do
       grep -qa "$name" "$f" && echo "  $f holds the folder name '$name'" >&2
     done
