@@ -10,6 +10,8 @@ PACKAGES=(
   wine wine32 libwine:i386
   libcpp-httplib-dev libcli11-dev
   procps zip unzip
+  # The release's reproducibility check builds it again with the clock moved.
+  faketime
   # The Wine tiers on machines that cannot run 32-bit code run inside an emulated
   # x86-64 machine (scripts/wine-vm.sh), whose image debootstrap builds.
   qemu-system-x86 debootstrap e2fsprogs

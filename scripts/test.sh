@@ -3,7 +3,8 @@
 # builds ostrel.dll and the native builds, then runs every tier:
 #   native unit tests and Wine end-to-end tests (ASan+UBSan build),
 #   the Windows unit tier under Wine, the unit tests again under TSan,
-#   and a short smoke run of every fuzz target; the benchmarks are built only.
+#   a short smoke run of every fuzz target, and the players' release built
+#   twice from scratch and compared byte for byte; the benchmarks are built only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -103,6 +104,7 @@ else
 fi
 TSAN_OPTIONS="halt_on_error=1" run_tier "unit (TSan)" --test-dir build/native-tsan -L unit -j "$jobs"
 run_tier "fuzz smoke" --test-dir build/fuzz -L fuzz -j "$jobs"
+run_tier "release rebuilt byte for byte" --test-dir build/native-asan -L release
 
 echo
 echo "=== summary ($(( $(date +%s) - start )) s)"
