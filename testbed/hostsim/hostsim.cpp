@@ -291,6 +291,14 @@ std::string run(const std::string& line, bool& done) {
     return "ok " + ip_text(&from.sin_addr) + " " + std::to_string(ntohs(from.sin_port)) + " " +
            hex_encode(buf.data(), static_cast<size_t>(n));
   }
+  // A host that cleans its socket library up and starts it again, as some
+  // games do between a match and the next.
+  if (cmd == "wsacleanup") return WSACleanup() == 0 ? "ok" : err_code();
+  if (cmd == "wsastartup") {
+    WSADATA wsa;
+    const int error = WSAStartup(MAKEWORD(2, 2), &wsa);
+    return error == 0 ? "ok" : "err " + std::to_string(error);
+  }
   if (cmd == "close") {
     unsigned long long s = 0;
     in >> s;

@@ -108,9 +108,26 @@ struct flow_run {
     return line(true, text, expected);
   }
   void exec(const std::string& text) { line(false, text, "ok"); }
+  // A script line that a helper ran, told and checked as line() does.
+  void note(const std::string& text, const std::string& answer, const std::string& expected) {
+    tell("  server> " + text + "\n          " + answer);
+    if (answer != expected) fail(text + " answered \"" + answer + "\", not \"" + expected + "\"");
+  }
 };
 
 }  // namespace
+
+std::string identify(server& s) {
+  const std::filesystem::path file = std::filesystem::path(s.folder) / provider_file;
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::trunc) << provider_id << "\r\n";
+  s.answer("mod", "mods/bf2");
+  s.answer("sv.serverIP", "127.0.0.1");
+  s.answer("sv.interfaceIP", "127.0.0.1");
+  s.answer("sv.serverPort", std::to_string(game_port));
+  s.answer("sv.gameSpyPort", std::to_string(query_port));
+  return s.eval("ostrellib.gpaInit()");
+}
 
 std::vector<uint8_t> file_md5(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -192,8 +209,6 @@ std::vector<std::string> run(server& s, reference_service& service, const narrat
     std::filesystem::remove_all(python / "bf2" / "ostrel");
     std::filesystem::create_directories(python / "bf2" / "stats");
     std::ofstream(python / "bf2" / "__init__.py", std::ios::trunc) << "loaded = 1\n";
-    std::ofstream(std::filesystem::path(s.folder) / provider_file, std::ios::trunc)
-        << provider_id << "\r\n";
   }
 
   f.step("The game registers its \"host\" module: ostrellib comes with it");
@@ -207,12 +222,7 @@ std::vector<std::string> run(server& s, reference_service& service, const narrat
   f.eval("ostrellib.netaddr(1)", "ok '127.0.0.21'");  // the table's own entry, as it stands
 
   f.step("gpaInit reads the server's identity from the host module");
-  s.answer("mod", "mods/bf2");
-  s.answer("sv.serverIP", "127.0.0.1");
-  s.answer("sv.interfaceIP", "127.0.0.1");
-  s.answer("sv.serverPort", std::to_string(game_port));
-  s.answer("sv.gameSpyPort", std::to_string(query_port));
-  f.eval("ostrellib.gpaInit()", "ok True");
+  f.note("gpaInit()", identify(s), "ok True");
   const std::vector<std::string> read = s.console();
   f.check(read == std::vector<std::string>{"sv.serverIP", "sv.interfaceIP", "sv.serverPort",
                                            "sv.gameSpyPort"},

@@ -62,6 +62,10 @@ struct reference_service {
   service::log_collector collector;
 };
 
+// Lays out the provider ID file and the host's answers of the flow, and has
+// the scripts call gpaInit; its answer ("ok True").
+std::string identify(server& s);
+
 // Tells each step's title ("== ..."), each script line with its answer and
 // each thing the service saw; the demo prints it, the tests may ignore it.
 using narrator = std::function<void(const std::string&)>;
