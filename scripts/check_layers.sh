@@ -39,6 +39,21 @@ rank() {
   esac
 }
 
+# "LINE TARGET" for every quoted include of a file that names a folder
+# (generated headers and same-folder names name none).
+folder_includes() {
+  grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]*/' "$1" |
+    sed -E 's/^([0-9]+):[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1 \2/' || true
+}
+
+# Lists the lines of file (shown as label) that name a Windows header.
+windows_headers() {
+  local hit
+  while IFS= read -r hit; do
+    echo "$2:${hit%%:*}: names a Windows header outside the Windows layers"
+  done < <(grep -niE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2?|ws2tcpip|ws2spi|iphlpapi|shlobj|psapi|winreg|winbase|windef|winnt)\.h>' "$1" || true)
+}
+
 bad=0
 while IFS= read -r file; do
   rel=${file#"$src"/}
@@ -51,10 +66,7 @@ while IFS= read -r file; do
   fi
   windows_ok=0
   case $rel in platform/win32/* | *_win32.cpp) windows_ok=1 ;; esac
-  while IFS= read -r hit; do
-    line=${hit%%:*}
-    target=$(sed -E 's/^[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$hit")
-    case $target in */*) ;; *) continue ;; esac  # generated headers and same-folder names
+  while read -r line target; do
     folder=${target%%/*}
     [ "$folder" = "$own" ] && continue
     target_rank=$(rank "$folder")
@@ -62,12 +74,12 @@ while IFS= read -r file; do
       echo "$rel:$line: includes \"$target\", which is not below the '$own' floor"
       bad=1
     fi
-  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-  if [ "$windows_ok" = 0 ]; then
-    while IFS= read -r hit; do
-      echo "$rel:${hit%%:*}: names a Windows header outside the Windows layers"
-      bad=1
-    done < <(grep -niE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2?|ws2tcpip|ws2spi|iphlpapi|shlobj|psapi|winreg|winbase|windef|winnt)\.h>' "$file" || true)
+  done < <(folder_includes "$file")
+  found=""
+  [ "$windows_ok" = 0 ] && found=$(windows_headers "$file" "$rel")
+  if [ -n "$found" ]; then
+    echo "$found"
+    bad=1
   fi
 done < <(find "$src" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
 
@@ -92,24 +104,19 @@ while IFS= read -r file; do
     bad=1
     continue
   fi
-  windows_ok=0
-  case $rel in *_win32.cpp) windows_ok=1 ;; esac
-  while IFS= read -r hit; do
-    line=${hit%%:*}
-    target=$(sed -E 's/^[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1/' <<<"$hit")
-    case $target in */*) ;; *) continue ;; esac  # generated headers
+  while read -r line target; do
     folder=${target%%/*}
     [ "$folder" = "$own" ] && continue
     [ -n "$(rank "$folder")" ] && continue  # the library, below every wing
     case " $allowed " in *" $folder "*) continue ;; esac
     echo "tool/$rel:$line: includes \"$target\", which is not below the tool's '$own' wing"
     bad=1
-  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
-  if [ "$windows_ok" = 0 ]; then
-    while IFS= read -r hit; do
-      echo "tool/$rel:${hit%%:*}: names a Windows header outside the Windows layers"
-      bad=1
-    done < <(grep -niE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2?|ws2tcpip|ws2spi|iphlpapi|shlobj|psapi|winreg|winbase|windef|winnt)\.h>' "$file" || true)
+  done < <(folder_includes "$file")
+  found=""
+  case $rel in *_win32.cpp) ;; *) found=$(windows_headers "$file" "tool/$rel") ;; esac
+  if [ -n "$found" ]; then
+    echo "$found"
+    bad=1
   fi
 done < <(find "$tool" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
 
