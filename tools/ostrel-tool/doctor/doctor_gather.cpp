@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/bytes.h"
 #include "common/path_text.h"
 #include "common/queue_folder_view.h"
 #include "core/host_image.h"
@@ -94,9 +95,7 @@ registry_values read_registry() {
   if (user) platform::registry_close(user);
   if (machine) platform::registry_close(machine);
   if (v.opvdata.data.size() >= core::launcher_record_size) {
-    const uint8_t* d = v.opvdata.data.data();
-    const uint32_t pid = static_cast<uint32_t>(d[4]) | static_cast<uint32_t>(d[5]) << 8 |
-                         static_cast<uint32_t>(d[6]) << 16 | static_cast<uint32_t>(d[7]) << 24;
+    const uint32_t pid = bytes::load_u32le(v.opvdata.data.data() + core::lr_pid);
     char image[260];
     if (platform::process_image_name(pid, image, sizeof image) == 0) {
       image[sizeof image - 1] = '\0';
