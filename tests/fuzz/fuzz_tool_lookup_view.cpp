@@ -8,6 +8,7 @@
 
 #include "deploy_values.h"
 #include "lookup_signing.h"
+#include "common/text_input.h"
 #include "operator/lookup_view.h"
 #include "service/lookup_messages.h"
 
