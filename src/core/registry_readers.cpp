@@ -8,23 +8,24 @@
 
 namespace core {
 
-namespace {
-
-// A number value holds at least its 4 bytes; any bytes after them are not looked at.
-int take_number(uint32_t type, const uint8_t* data, uint32_t size, uint32_t* out) {
-  if (type != platform::reg_dword || size < 4) return 1;
+int registry_number(uint32_t type, const uint8_t* data, uint32_t size, uint32_t* out) {
+  if (type != platform::reg_dword || size < 4 || !data) return 1;
   *out = bytes::load_u32le(data);
   return 0;
 }
 
-}  // namespace
+bool registry_text_accepted(uint32_t type, uint32_t size) {
+  const bool text = type == platform::reg_sz || type == platform::reg_expand_sz ||
+                    type == platform::reg_multi_sz;
+  return text && size <= registry_text_capacity;
+}
 
 int registry_read_dword(platform::registry_key* key, const char* name, uint32_t* out) {
   if (!key) return 1;
   uint8_t data[8];
   uint32_t type = 0, size = sizeof data;
   if (platform::registry_query(key, name, &type, data, &size) == 0)
-    return take_number(type, data, size, out);
+    return registry_number(type, data, size, out);
 
   // Missing, or more bytes than the room above: a number value of any size
   // counts, so learn its size and read it whole.
@@ -33,7 +34,7 @@ int registry_read_dword(platform::registry_key* key, const char* name, uint32_t*
   uint8_t* whole = new (std::nothrow) uint8_t[size];
   if (!whole) return 1;
   int rc = platform::registry_query(key, name, &type, whole, &size) == 0
-               ? take_number(type, whole, size, out)
+               ? registry_number(type, whole, size, out)
                : 1;
   delete[] whole;
   return rc;
@@ -60,9 +61,7 @@ int registry_read_string(const char* name, char* out) {
   uint32_t type = 0, size = registry_text_capacity;
   int rc = platform::registry_query(key, name, &type, data, &size);
   platform::registry_close(key);
-  if (rc != 0 || size > registry_text_capacity) return 1;
-  if (type != platform::reg_sz && type != platform::reg_expand_sz && type != platform::reg_multi_sz)
-    return 1;
+  if (rc != 0 || !registry_text_accepted(type, size)) return 1;
   std::memcpy(out, data, size);
   out[size] = '\0';
   return 0;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -130,6 +131,77 @@ TEST(DoctorUnderWine, AfterAPlayersRun) {
   ASSERT_EQ(wine_through_files(dir, "ostrel-tool.exe doctor --json", "", &out), 0) << out;
   EXPECT_NE(out.find("\"problems\": 0"), std::string::npos) << out;
   fs::remove_all(dir);
+}
+
+// A player's folders named in their own language, the ANSI code page being
+// Windows-1252 (Wine takes it from the locale: "C" and "C.UTF-8" stand for
+// en-US, whose code page it is; names on the Unix side are UTF-8): the game
+// under "C:\Program Files\Spielé", the per-user folders under "C:\users\Jörg".
+// The doctor finds the patched executable, ostrel.dll, the game's log, and
+// the log's VirtualStore copy once the game's writes land there (as under UAC;
+// Wine writes to Program Files itself, so the test moves the log).
+TEST(DoctorUnderWine, FoldersNamedInTheCodePage) {
+  struct locale_for_wine {
+    locale_for_wine() : had(std::getenv("LC_ALL") != nullptr), saved(had ? std::getenv("LC_ALL") : "") {
+      setenv("LC_ALL", "C.UTF-8", 1);
+    }
+    ~locale_for_wine() { had ? setenv("LC_ALL", saved.c_str(), 1) : unsetenv("LC_ALL"); }
+    bool had;
+    std::string saved;
+  } locale;
+  const std::string user = "C:\\users\\J\xc3\xb6rg\\AppData";  // UTF-8, as passed to Wine
+  const std::string game = unix_path("C:\\Program Files\\Spiel\xc3\xa9");
+  ASSERT_FALSE(game.empty());
+  fs::remove_all(game);
+  fs::create_directories(game + "/logs/ostrel");
+  for (const std::string& file :
+       {plain_dir() + "/hostsim.exe", win_bin() + "/ostrel.dll", win_bin() + "/ostrel-tool.exe"})
+    fs::copy_file(file, game + "/" + fs::path(file).filename().string());
+  fs::create_directories(unix_path(user + "\\Roaming\\Ostrel"));
+  fs::create_directories(unix_path(user + "\\Local"));
+  std::string out;
+  for (const char* key : {"User Shell Folders", "Shell Folders"})
+    for (const auto& [value, folder] : {std::pair{"AppData", "Roaming"}, std::pair{"Local AppData", "Local"}})
+      ASSERT_EQ(wine_through_files(game,
+                                   std::string("reg add 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                                               "Explorer\\") + key + "' /v '" + value + "' /d '" +
+                                       user + "\\" + folder + "' /f",
+                                   "", &out),
+                0) << out;
+  ASSERT_EQ(wine_through_files(game, "ostrel-tool.exe patch-exe hostsim.exe", "", &out), 0) << out;
+  {
+    hostsim played;  // writes today's log
+    ASSERT_TRUE(played.start(game));
+    played.stop();
+  }
+
+  // What the doctor prints is ANSI text; it spells a byte past ASCII \xNN.
+  const std::string user_shown = "C:\\users\\J\\xf6rg\\AppData";
+  const std::string store_logs = user_shown + "\\Local\\VirtualStore\\Program Files\\Spiel\\xe9\\logs\\ostrel";
+  EXPECT_EQ(wine_through_files(game, "ostrel-tool.exe doctor", "", &out), 0) << out;
+  for (const std::string& line :
+       {std::string("ok      executable: hostsim.exe imports ostrel.dll (patched), backup "
+                    "hostsim.exe.ostrel-backup beside it; mode: game client"),
+        std::string("ok      ostrel.dll: a 32-bit DLL exporting the 35 functions, version " OSTREL_VERSION_TEXT
+                    " (the tool's own)"),
+        user_shown + "\\Roaming\\Ostrel exists and can be written",
+        std::string("_hostsim.exe.log, "),
+        "redirects the writes of a 32-bit game without a manifest to " + store_logs,
+        std::string("0 problem(s)")})
+    EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+
+  const std::string store = unix_path(user + "\\Local\\VirtualStore\\Program Files\\Spiel\xc3\xa9\\logs\\ostrel");
+  fs::create_directories(store);
+  for (const auto& entry : fs::directory_iterator(game + "/logs/ostrel"))
+    fs::rename(entry.path(), store + "/" + entry.path().filename().string());
+  fs::remove(game + "/logs/ostrel");
+  fs::remove(game + "/logs");
+  EXPECT_EQ(wine_through_files(game, "ostrel-tool.exe doctor", "", &out), 0) << out;
+  EXPECT_NE(out.find("hostsim.exe: " + store_logs), std::string::npos) << out;
+  EXPECT_EQ(out.find("logging is off"), std::string::npos) << out;
+
+  fs::remove_all(game);
+  fs::remove_all(unix_path("C:\\users\\J\xc3\xb6rg"));
 }
 
 // Explorer starts the tool in a console of its own: the doctor on its own

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "deploy_values.h"
-#include "pe_imports.h"
+#include "pe/pe_imports.h"
 #include "service/lookup_service.h"
 #include "wine_host.h"
 

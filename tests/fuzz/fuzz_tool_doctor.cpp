@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "doctor_findings.h"
-#include "doctor_report.h"
+#include "doctor/doctor_findings.h"
+#include "doctor/doctor_report.h"
 #include "lookup_signing.h"
-#include "pe_library.h"
+#include "pe/pe_library.h"
 
 namespace {
 

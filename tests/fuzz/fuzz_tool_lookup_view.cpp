@@ -8,7 +8,8 @@
 
 #include "deploy_values.h"
 #include "lookup_signing.h"
-#include "lookup_view.h"
+#include "common/text_input.h"
+#include "operator/lookup_view.h"
 #include "service/lookup_messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

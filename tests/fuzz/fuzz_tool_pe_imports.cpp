@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "lookup_signing.h"
-#include "pe_imports.h"
+#include "pe/pe_imports.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using fuzz_support::check;

@@ -12,8 +12,8 @@
 #include "base/bytes.h"
 #include "deploy_values.h"
 #include "lookup_signing.h"
+#include "operator/server_list.h"
 #include "ranked/ranked_blob.h"
-#include "server_list.h"
 #include "service/ranked_messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

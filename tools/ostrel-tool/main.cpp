@@ -7,23 +7,24 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "commands.h"
-#include "doctor_command.h"
-#include "doctor_host.h"
+#include "common/output.h"
+#include "doctor/doctor_command.h"
+#include "doctor/doctor_host.h"
+#include "operator/operator_commands.h"
 #include "ostrel_version.h"
-#include "output.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #endif
 
-int main(int argc, char** argv) {
-#ifdef _WIN32
-  _setmode(_fileno(stdin), _O_BINARY);  // "-" reads bytes, not text
-#endif
+namespace {
+
+int run(int argc, char** argv) {
   // Started from Explorer, the console is ours alone and closes when we end.
   if (argc == 1 && doctor::sole_console_process()) return tool::double_click(tool::own_folder(), stdin);
   CLI::App app{"ostrel-tool " OSTREL_VERSION_TEXT
@@ -47,4 +48,21 @@ int main(int argc, char** argv) {
     return 2;
   }
   return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  _setmode(_fileno(stdin), _O_BINARY);  // "-" reads bytes, not text
+#endif
+  // The commands turn every failure they know into a refusal or a finding;
+  // anything left (memory running out on a 32-bit system) still ends in one
+  // line and exit code 1, never in the runtime's abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ostrel-tool: stopped: %s\n", e.what());
+    return 1;
+  }
 }

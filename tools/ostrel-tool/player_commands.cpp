@@ -2,8 +2,8 @@
 #include <memory>
 
 #include "commands.h"
-#include "doctor_command.h"
-#include "patch_exe.h"
+#include "doctor/doctor_command.h"
+#include "pe/patch_exe.h"
 
 namespace tool {
 
