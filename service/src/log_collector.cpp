@@ -92,7 +92,9 @@ bool log_collector::start(std::string* error) {
     errno = EINVAL;
     return fail("bad address");
   }
-  fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+  // Not inherited: a Wine server started while the collector runs would keep
+  // its port bound for the rest of the run.
+  fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return fail("socket");
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
     return fail(errno == EADDRINUSE ? "address in use" : "bind");
