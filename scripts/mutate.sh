@@ -92,8 +92,8 @@ for name in "${wanted[@]}"; do
   cp -p "$file" "$saved"
   edit "$name" "$file" apply
   case $program in
-    unit_tests) binary=$build/tests/unit/unit_tests ;;
-    script_runtime_tests) binary=$build/tests/script_runtime/script_runtime_tests ;;
+    unit_tests) binary=$root/$build/tests/unit/unit_tests ;;
+    script_runtime_tests) binary=$root/$build/tests/script_runtime/script_runtime_tests ;;
     *) binary="" ;;
   esac
   start=$(date +%s)
@@ -114,9 +114,17 @@ for name in "${wanted[@]}"; do
     elif [ "$status" = 124 ]; then
       result[$name]="killed (hang)"
     else
-      failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_.\/]*\) (.*/\1/p' "/tmp/ostrel-mutate-$name.log" | sort -u | tr '\n' ' ')
-      result[$name]="killed${failed:+ by $failed}"
-      [ -n "$failed" ] || result[$name]="killed (status $status)"
+      log=/tmp/ostrel-mutate-$name.log
+      failed=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_.\/]*\) (.*/\1/p' "$log" | sort -u | tr '\n' ' ')
+      if [ -n "$failed" ]; then
+        result[$name]="killed by ${failed% }"
+      elif grep -qE "ERROR: AddressSanitizer|runtime error:" "$log"; then
+        # The sanitizers end the program in the test that was running.
+        running=$(sed -n 's/^\[ RUN      \] //p' "$log" | tail -n 1)
+        result[$name]="killed by the sanitizers in $running"
+      else
+        result[$name]="killed (status $status)"
+      fi
     fi
   fi
   restore

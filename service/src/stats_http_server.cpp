@@ -93,7 +93,11 @@ bool stats_http_server::start_locked(std::string* error) {
       int one = 1;
       ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     });
-    const int bound = port_ == 0 ? http_->bind_to_any_port(address_) : http_->bind_to_port(address_, port_) ? port_ : -1;
+    int bound = port_;
+    if (port_ == 0)
+      bound = http_->bind_to_any_port(address_);
+    else if (!http_->bind_to_port(address_, port_))
+      bound = -1;
     if (bound <= 0) {
       if (error) *error = "cannot bind " + address_ + ":" + std::to_string(port_);
       http_.reset();
