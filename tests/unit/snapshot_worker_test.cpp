@@ -373,6 +373,7 @@ TEST_F(SnapshotWorker, ProducerBesideTheWorkerEachArrivesOnceInOrder) {
   std::atomic<bool> stop{false};
   std::thread worker([&] {
     for (uint64_t now = 1000; !stop.load(); ++now) snapshot::worker_pass(state_, now);
+    redirect_test::release_thread_answer_block();  // the name hook's, for this thread
   });
   std::thread producer([&] {
     for (uint32_t sequence = 1; sequence <= total; ++sequence) {
