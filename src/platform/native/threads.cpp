@@ -97,6 +97,7 @@ std::map<std::string, std::function<void()>> points;
 std::atomic<bool> any_point{false};
 }  // namespace
 
+#ifndef OSTREL_NO_TEST_POINTS
 void test_point(const char* name) {
   if (!any_point.load(std::memory_order_relaxed)) return;
   std::function<void()> fn;
@@ -108,6 +109,7 @@ void test_point(const char* name) {
   }
   fn();
 }
+#endif
 
 namespace test {
 void set_thread_start_failing(bool failing) { start_failing.store(failing); }
