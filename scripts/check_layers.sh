@@ -20,105 +20,76 @@
 # players' build carries common/, pe/ and doctor/ and is built without it.
 #
 # Usage: check_layers.sh [SRC_DIR [TOOL_DIR]]; exits 1 and lists every offending line.
+# One awk process reads every file: a process per include line took minutes on a
+# loaded machine.
 set -euo pipefail
 src=${1:-"$(dirname "$0")/../src"}
+src=${src%/}
 tool=${2:-"$src/../tools/ostrel-tool"}
+tool=${tool%/}
 
-rank() {
-  case $1 in
-    base) echo 0 ;;
-    platform | digest) echo 1 ;;
-    core) echo 2 ;;
-    redirect) echo 3 ;;
-    ranked) echo 4 ;;
-    sockets) echo 5 ;;
-    snapshot) echo 6 ;;
-    script) echo 7 ;;
-    library) echo 8 ;;
-    *) echo "" ;;
-  esac
-}
-
-# "LINE TARGET" for every quoted include of a file that names a folder
-# (generated headers and same-folder names name none).
-folder_includes() {
-  grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]*/' "$1" |
-    sed -E 's/^([0-9]+):[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]*)".*/\1 \2/' || true
-}
-
-# Lists the lines of file (shown as label) that name a Windows header.
-windows_headers() {
-  local hit
-  while IFS= read -r hit; do
-    echo "$2:${hit%%:*}: names a Windows header outside the Windows layers"
-  done < <(grep -niE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2?|ws2tcpip|ws2spi|iphlpapi|shlobj|psapi|winreg|winbase|windef|winnt)\.h>' "$1" || true)
-}
-
-bad=0
-while IFS= read -r file; do
-  rel=${file#"$src"/}
-  own=${rel%%/*}
-  own_rank=$(rank "$own")
-  if [ -z "$own_rank" ]; then
-    echo "$rel: folder '$own' has no floor in scripts/check_layers.sh"
-    bad=1
-    continue
-  fi
-  windows_ok=0
-  case $rel in platform/win32/* | *_win32.cpp) windows_ok=1 ;; esac
-  while read -r line target; do
-    folder=${target%%/*}
-    [ "$folder" = "$own" ] && continue
-    target_rank=$(rank "$folder")
-    if [ -z "$target_rank" ] || [ "$target_rank" -ge "$own_rank" ]; then
-      echo "$rel:$line: includes \"$target\", which is not below the '$own' floor"
-      bad=1
-    fi
-  done < <(folder_includes "$file")
-  found=""
-  [ "$windows_ok" = 0 ] && found=$(windows_headers "$file" "$rel")
-  if [ -n "$found" ]; then
-    echo "$found"
-    bad=1
-  fi
-done < <(find "$src" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
-
-# The tool's wings: the floor of each (the folder's top is above them all),
-# and which wings each may include besides its own and the library's.
-tool_may_include() {
-  case $1 in
-    common) echo "" ;;
-    pe) echo "common" ;;
-    doctor) echo "common pe" ;;
-    operator) echo "common service" ;;
-    top) echo "common pe doctor operator service" ;;
-    *) echo "none" ;;
-  esac
-}
-while IFS= read -r file; do
-  rel=${file#"$tool"/}
-  case $rel in */*) own=${rel%%/*} ;; *) own=top ;; esac
-  allowed=$(tool_may_include "$own")
-  if [ "$allowed" = none ]; then
-    echo "tool/$rel: folder '$own' has no floor in scripts/check_layers.sh"
-    bad=1
-    continue
-  fi
-  while read -r line target; do
-    folder=${target%%/*}
-    [ "$folder" = "$own" ] && continue
-    [ -n "$(rank "$folder")" ] && continue  # the library, below every wing
-    case " $allowed " in *" $folder "*) continue ;; esac
-    echo "tool/$rel:$line: includes \"$target\", which is not below the tool's '$own' wing"
-    bad=1
-  done < <(folder_includes "$file")
-  found=""
-  case $rel in *_win32.cpp) ;; *) found=$(windows_headers "$file" "tool/$rel") ;; esac
-  if [ -n "$found" ]; then
-    echo "$found"
-    bad=1
-  fi
-done < <(find "$tool" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
-
-if [ "$bad" = 0 ]; then echo "layers: every include keeps to its floor"; fi
-exit "$bad"
+sources() { [ -d "$1" ] && find "$1" -type f \( -name '*.h' -o -name '*.cpp' \) | LC_ALL=C sort; true; }
+mapfile -t files < <(sources "$src")
+mapfile -t tool_files < <(sources "$tool")
+[ "$((${#files[@]} + ${#tool_files[@]}))" -gt 0 ] || { echo "no sources under $src or $tool"; exit 1; }
+awk -v src="$src/" -v tool="$tool/" '
+    BEGIN {
+      rank["base"] = 0
+      rank["platform"] = 1; rank["digest"] = 1
+      rank["core"] = 2
+      rank["redirect"] = 3; rank["ranked"] = 4; rank["sockets"] = 5
+      rank["snapshot"] = 6; rank["script"] = 7
+      rank["library"] = 8
+      # The tool: which wings each may include besides its own and the library.
+      wing["common"] = " "
+      wing["pe"] = " common "
+      wing["doctor"] = " common pe "
+      wing["operator"] = " common service "
+      wing["top"] = " common pe doctor operator service "
+      windows = "^[ \t]*#[ \t]*include[ \t]*<(windows|winsock2?|ws2tcpip|ws2spi|iphlpapi|shlobj|psapi|winreg|winbase|windef|winnt)\\.h>"
+      bad = 0
+    }
+    FNR == 1 {
+      in_tool = index(FILENAME, tool) == 1
+      if (in_tool) {
+        rel = substr(FILENAME, length(tool) + 1)
+        shown = "tool/" rel
+        own = rel ~ /\// ? rel : "top"
+        sub(/\/.*/, "", own)
+        known = own in wing
+        windows_ok = rel ~ /_win32\.cpp$/
+      } else {
+        rel = substr(FILENAME, length(src) + 1)
+        shown = rel
+        own = rel; sub(/\/.*/, "", own)
+        known = own in rank
+        windows_ok = rel ~ /^platform\/win32\// || rel ~ /_win32\.cpp$/
+      }
+      if (!known) { print shown ": folder '\''" own "'\'' has no floor in scripts/check_layers.sh"; bad = 1 }
+    }
+    !known { next }
+    /^[ \t]*#[ \t]*include[ \t]*"/ {
+      target = $0
+      sub(/^[ \t]*#[ \t]*include[ \t]*"/, "", target)
+      sub(/".*/, "", target)
+      if (index(target, "/") == 0) next  # generated headers and same-folder names
+      folder = target; sub(/\/.*/, "", folder)
+      if (folder == own) next
+      if (in_tool) {
+        if (folder in rank || index(wing[own], " " folder " ")) next
+        print shown ":" FNR ": includes \"" target "\", which is not below the tool'\''s '\''" own "'\'' wing"
+        bad = 1
+      } else if (!(folder in rank) || rank[folder] >= rank[own]) {
+        print shown ":" FNR ": includes \"" target "\", which is not below the '\''" own "'\'' floor"
+        bad = 1
+      }
+      next
+    }
+    !windows_ok && tolower($0) ~ windows {
+      print shown ":" FNR ": names a Windows header outside the Windows layers"
+      bad = 1
+    }
+    END {
+      if (!bad) print "layers: every include keeps to its floor"
+      exit bad
+    }' "${files[@]}" "${tool_files[@]}"

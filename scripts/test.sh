@@ -91,7 +91,8 @@ if ! bash scripts/wine-probe.sh -v; then
   fi
   echo "=== NOTE: $wine_note"
 fi
-# Tests that bind the fixed ports the library talks to share a resource lock.
+# No native test binds a fixed port (they meet the reference endpoints on ports
+# the system chose): the tier runs in parallel, beside any other run.
 run_tier "unit (ASan+UBSan)" --test-dir build/native-asan -L unit -j "$jobs"
 if [ "$wine_vm_broken" = 1 ]; then
   total_failed=$((total_failed + 2))

@@ -81,7 +81,6 @@ bool stats_http_server::set_fault(fault f) {
 
 bool stats_http_server::start_locked(std::string* error) {
   stopping_ = false;
-  if (fault_ == fault::refuse) return true;
   if (fault_ == fault::none || fault_ == fault::answer_500) {
     http_ = std::make_unique<httplib::Server>();
     http_->set_payload_max_length(max_body);
@@ -94,11 +93,17 @@ bool stats_http_server::start_locked(std::string* error) {
       int one = 1;
       ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     });
-    if (!http_->bind_to_port(address_, port_)) {
+    int bound = port_;
+    if (port_ == 0)
+      bound = http_->bind_to_any_port(address_);
+    else if (!http_->bind_to_port(address_, port_))
+      bound = -1;
+    if (bound <= 0) {
       if (error) *error = "cannot bind " + address_ + ":" + std::to_string(port_);
       http_.reset();
       return false;
     }
+    port_ = static_cast<uint16_t>(bound);
     const bool answer_500 = fault_ == fault::answer_500;
     http_->Post("/ASP/sendsnapshot.aspx",
                 [this, answer_500](const httplib::Request& req, httplib::Response& res) {
@@ -128,14 +133,21 @@ bool stats_http_server::start_locked(std::string* error) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(port_);
+  // Refusing, the port stays bound but nothing listens: connections are
+  // refused, and no other program can take the port in the meantime.
+  const bool listening = fault_ != fault::refuse;
+  socklen_t length = sizeof sa;
   if (raw_socket_ < 0 || inet_pton(AF_INET, address_.c_str(), &sa.sin_addr) != 1 ||
       ::bind(raw_socket_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      ::listen(raw_socket_, 8) != 0) {
+      (listening && ::listen(raw_socket_, 8) != 0) ||
+      ::getsockname(raw_socket_, reinterpret_cast<sockaddr*>(&sa), &length) != 0) {
     if (error) *error = "cannot bind " + address_ + ":" + std::to_string(port_);
     if (raw_socket_ >= 0) ::close(raw_socket_);
     raw_socket_ = -1;
     return false;
   }
+  port_ = ntohs(sa.sin_port);
+  if (!listening) return true;
   thread_ = std::thread([this] { serve_raw(); });
   return true;
 }

@@ -35,6 +35,7 @@ void start_gate_reset() {
 
 void gate_detail::run_once() {
   platform::lock* l = gate_lock;
+  platform::test_point("start_gate_entering");
   if (l) platform::lock_acquire(l);
   int expected = idle;
   if (state.compare_exchange_strong(expected, running)) {

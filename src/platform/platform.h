@@ -114,4 +114,15 @@ bool valid_code_address(const void* p);
 // afterwards.  0 on success, 1 (nothing written) otherwise.
 int store_code_pointer(void* slot, uintptr_t value);
 
+// ---- Test points --------------------------------------------------------------
+// A named place in the library where a native test may hold the thread that
+// reaches it, so that an interleaving a race would hit only by chance happens
+// every run.  The DLL has none, nor a native build without tests (the
+// benchmarks measure what ships): the call compiles to nothing there.
+#if defined(_WIN32) || defined(OSTREL_NO_TEST_POINTS)
+inline void test_point(const char*) {}
+#else
+void test_point(const char* name);
+#endif
+
 }  // namespace platform

@@ -173,6 +173,7 @@ bool ranked_lookup(uint32_t address, uint16_t port) {
   const uint64_t key = order_key(key_bytes);
   table_slot* slot = hold_published();
   if (!slot) return false;
+  platform::test_point("ranked_lookup_holding");
   const uint8_t* table = slot->entries;
   size_t low = 0;
   size_t high = slot->count;

@@ -66,6 +66,7 @@ int dequeue(snapshot_record* out) {
   for (snapshot_record& slot : slots) {
     if (!occupied(slot)) continue;
     *out = slot;
+    platform::test_point("dequeue_taking");
     slot = snapshot_record{};
     result = 0;
     break;

@@ -1,7 +1,9 @@
 // The dedicated server's whole flow natively: the library bound to the natively
 // built interpreter as a dedicated server, its worker thread running, against
-// the reference service's endpoints on their fixed loopback ports, exactly as
-// the Wine end-to-end tier runs it inside hostsim's server copy.
+// the reference service's endpoints, exactly as the Wine end-to-end tier runs
+// it inside hostsim's server copy.  Here the endpoints and the game socket sit
+// on ports the system chose, and the library's fixed service ports are mapped
+// to them, so that two runs on one machine never meet.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -18,9 +20,12 @@
 #include "embedded_runtime.h"
 #include "platform/native/test_controls.h"
 #include "redirect/address_table.h"
+#include "redirect/lookup_protocol.h"
 #include "redirect/lookup_refresh.h"
 #include "server_flow.h"
+#include "snapshot/session_exchange.h"
 #include "snapshot/snapshot_queue.h"
+#include "snapshot/snapshot_send.h"
 #include "snapshot/worker.h"
 #include "sockets/dispatch.h"
 #include "sockets/traffic_state.h"
@@ -48,11 +53,15 @@ class ServerFlow : public ::testing::Test {
     snapshot::queue_reset();
     std::string why;
     ASSERT_TRUE(service_.start(&why)) << why;
+    for (const auto& [fixed, chosen] : mapped_ports())
+      platform::test::map_send_port(fixed, chosen);
+    ASSERT_TRUE(open_game_socket());
     ASSERT_EQ(snapshot::worker_start(), 0);
   }
   void TearDown() override {
     snapshot::worker_stop();
     service_.stop();
+    for (const auto& [fixed, chosen] : mapped_ports()) platform::test::map_send_port(fixed, 0);
     if (game_socket_ >= 0) ::close(game_socket_);
     // Back to what the other script module tests expect.
     snapshot::queue_reset();
@@ -66,13 +75,26 @@ class ServerFlow : public ::testing::Test {
     platform::test::set_executable_path(nullptr);
   }
 
+  // The library's fixed service ports and the endpoints' own.
+  std::vector<std::pair<uint16_t, uint16_t>> mapped_ports() const {
+    return {{redirect::lookup_port, service_.lookup.port()},
+            {snapshot::upload_port, service_.web.port()},
+            {snapshot::session_port, service_.responder.port()},
+            {core::log_echo_port, service_.collector.port()}};
+  }
+  // On a port the system chooses, told to the server as its game port.
   bool open_game_socket() {
+    if (game_socket_ >= 0) return true;
     game_socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_port = htons(server_flow::game_port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return game_socket_ >= 0 && ::bind(game_socket_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    socklen_t length = sizeof sa;
+    if (game_socket_ < 0 || ::bind(game_socket_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        ::getsockname(game_socket_, reinterpret_cast<sockaddr*>(&sa), &length) != 0)
+      return false;
+    game_port_ = ntohs(sa.sin_port);
+    return true;
   }
   // The game's recvfrom enters the library at the receive dispatch.
   bool receive_on_game_socket(int timeout_ms) {
@@ -85,9 +107,10 @@ class ServerFlow : public ::testing::Test {
                                      from, &from_length) > 0;
   }
 
-  server_flow::reference_service service_;
+  server_flow::reference_service service_{server_flow::reference_service::ports::chosen};
   std::string executable_;
   int game_socket_ = -1;
+  uint16_t game_port_ = 0;
 };
 
 TEST_F(ServerFlow, HandshakeExchangeSnapshotPlayerTokenLogAndCompanion) {
@@ -108,6 +131,7 @@ TEST_F(ServerFlow, HandshakeExchangeSnapshotPlayerTokenLogAndCompanion) {
   s.receive_on_game_socket = [this](int timeout_ms) { return receive_on_game_socket(timeout_ms); };
   s.folder = runtime_test::runtime_folder();
   s.executable = executable_;
+  s.game_port = game_port_;
   EXPECT_EQ(server_flow::run_for_test(s, service_), "");
 }
 

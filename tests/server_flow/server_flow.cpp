@@ -124,7 +124,7 @@ std::string identify(server& s) {
   s.answer("mod", "mods/bf2");
   s.answer("sv.serverIP", "127.0.0.1");
   s.answer("sv.interfaceIP", "127.0.0.1");
-  s.answer("sv.serverPort", std::to_string(game_port));
+  s.answer("sv.serverPort", std::to_string(s.game_port));
   s.answer("sv.gameSpyPort", std::to_string(query_port));
   return s.eval("ostrellib.gpaInit()");
 }
@@ -169,11 +169,13 @@ std::vector<uint8_t> player_connection_packet(uint16_t slot, const std::string& 
   return d;
 }
 
-reference_service::reference_service()
-    : lookup(deploy::lookup_chain, 29960),
-      web(test_support::deployment_stats_keys()),
-      responder(test_support::deployment_stats_keys()),
-      collector() {
+reference_service::reference_service(ports where)
+    : lookup(deploy::lookup_chain, where == ports::fixed ? 29960 : 0),
+      web(test_support::deployment_stats_keys(),
+          where == ports::fixed ? service::stats_http_port : 0),
+      responder(test_support::deployment_stats_keys(),
+                where == ports::fixed ? service::session_responder_port : 0),
+      collector(where == ports::fixed ? service::log_collector_port : 0, "127.0.0.1") {
   lookup.map_name(deploy::retired_snapshot_host, {loopback(1)});
   lookup.map_name(deploy::retired_stats_host, {loopback(1)});
   lookup.map_name(deploy::retired_stats_web_host, {loopback(21)});
@@ -184,12 +186,12 @@ reference_service::reference_service()
 
 bool reference_service::start(std::string* why) {
   if (!lookup.start()) {
-    *why = "the lookup service cannot bind 127.0.0.1:29960";
+    *why = "the lookup service cannot bind 127.0.0.1:" + std::to_string(lookup.port());
     return false;
   }
   std::string error;
   if (!web.start(&error) || !responder.start(&error) || !collector.start(&error)) {
-    *why = "a statistics endpoint cannot bind its port (80, 29950 or 29951): " + error;
+    *why = "a statistics endpoint cannot bind its port: " + error;
     return false;
   }
   return true;
@@ -233,7 +235,7 @@ std::vector<std::string> run(server& s, reference_service& service, const narrat
           "a signed session request arrived");
   if (!service.responder.exchanges().empty()) {
     const service::session_request_seen r = service.responder.exchanges().front();
-    f.check(r.provider_id == provider_id && r.game_port == game_port && r.query_port == query_port &&
+    f.check(r.provider_id == provider_id && r.game_port == s.game_port && r.query_port == query_port &&
                 r.server_address == loopback(1) && r.start_time != 0,
             "it carries the provider, ports " + std::to_string(r.game_port) + "/" +
                 std::to_string(r.query_port) + " and the start time");
@@ -276,17 +278,17 @@ std::vector<std::string> run(server& s, reference_service& service, const narrat
                 snap.data == std::vector<uint8_t>({'f', 'l', 'o', 'w', '-', 's', 'n', 'a', 'p', 's',
                                                    'h', 'o', 't', 0, 'd', 'a', 't', 'a'}),
             "its check digest (D2) matched the provider and its data digest (D3) the data");
-    f.check(snap.game_port == game_port && snap.query_port == query_port &&
+    f.check(snap.game_port == s.game_port && snap.query_port == query_port &&
                 snap.server_address == loopback(1) && snap.start_time != 0,
             "its identity: ports " + std::to_string(snap.game_port) + "/" +
                 std::to_string(snap.query_port) + ", address 127.0.0.1, the start time");
   }
 
   f.step("A player connects to the published game port: glsGetAuthInfo gives the player token");
-  f.check(s.open_game_socket(), "the game socket is open on 127.0.0.1:" + std::to_string(game_port));
+  f.check(s.open_game_socket(), "the game socket is open on 127.0.0.1:" + std::to_string(s.game_port));
   f.check(send_from_loopback(
               player_connection_packet(player_slot, player_name, player_profile, player_proof),
-              game_port),
+              s.game_port),
           "a connection packet was sent to it");
   f.check(s.receive_on_game_socket(5000), "the game received it");
   const std::string token = expected_player_token();

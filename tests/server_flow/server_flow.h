@@ -46,13 +46,18 @@ struct server {
 
   std::string folder;      // the server's working folder
   std::string executable;  // the executable file the server was started from
+  // The game port the server is told (sv.serverPort) and its socket is bound to.
+  uint16_t game_port = server_flow::game_port;
 };
 
-// The reference endpoints the server meets, on their fixed loopback ports:
-// lookup 29960, statistics web server 80, session responder 29950, log
-// collector 29951.
+// The reference endpoints the server meets on loopback.  A server in a process
+// of its own (hostsim under Wine) meets them on their fixed ports: lookup
+// 29960, statistics web server 80, session responder 29950, log collector
+// 29951.  The library in the test's own process meets them on ports the
+// system chose, its fixed ports mapped there by the native platform.
 struct reference_service {
-  reference_service();
+  enum class ports { fixed, chosen };
+  explicit reference_service(ports where = ports::fixed);
   bool start(std::string* why);
   void stop();
 

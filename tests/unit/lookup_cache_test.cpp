@@ -119,6 +119,16 @@ TEST_F(LookupCache, LoaderRefusesInconsistentFilesAndOldAnswers) {
   }
   EXPECT_EQ(redirect::install_cache_bytes(good.data(), good.size(), 1000), 0) << "exactly its age";
   EXPECT_TRUE(installed(0x99, ip(10, 9, 9, 9)));
+
+  // In the last day of the 32-bit date a young answer still loads: its time
+  // and its age are added without wrapping.
+  const uint32_t late = 0xFFFFF000u;
+  platform::test::set_clock(late);
+  const redirect::lookup_request late_request = request_at(late - 1000);
+  const std::vector<uint8_t> late_file =
+      cache_file(late_request, answer_for(late_request, 0x98, ip(10, 9, 9, 8)));
+  EXPECT_EQ(redirect::install_cache_bytes(late_file.data(), late_file.size(), 86400), 0);
+  EXPECT_TRUE(installed(0x98, ip(10, 9, 9, 8)));
 }
 
 TEST_F(LookupCache, LargestAnswersLoadAgain) {

@@ -178,6 +178,11 @@ TEST_F(Interception, AnswerScansOverATableOfAnswers) {
   const bytes_t at_start = split_answer(0, texts({"bf2_ranked", "1", "x"}, false));
   bytes_t at_start_fixed = at_start;
   at_start_fixed[16 + 11] = '0';
+  // A key that ends in "bf2_ranked" holds the pair's bytes, not at a text's
+  // start: another key, whose value stays.
+  const bytes_t longer_key = split_answer(0, texts({"xbf2_ranked", "1", "bf2_ranked", "1"}));
+  bytes_t longer_key_fixed = longer_key;
+  longer_key_fixed[longer_key.size() - 2] = '0';
   // A long host name puts the seventh value far from the start: past the
   // blocks the NUL search passes over four at a time.
   const std::string long_name(150, 'h');
@@ -208,6 +213,7 @@ TEST_F(Interception, AnswerScansOverATableOfAnswers) {
       {"split, copies as values before the key", values_first, unlisted_port, values_first_fixed},
       {"split, near copies and texts of b", near_copies, unlisted_port, near_copies_fixed},
       {"split, 30 bytes, the pair at the texts' start", at_start, unlisted_port, at_start_fixed},
+      {"split, a longer key ending in bf2_ranked", longer_key, unlisted_port, longer_key_fixed},
       {"29 bytes", short_answer, unlisted_port, short_answer},
       {"first byte not 0", not_answer, unlisted_port, not_answer},
   };

@@ -77,8 +77,13 @@ TEST_F(RankedStore, VerifyAndInstallOverTheEdgeCases) {
                           static_cast<uint8_t>(i)};
     add_record(full, 0x81, a);
   }
-  bytes_t too_long = body_head(1);
-  too_long.resize(64000 - 33 + 1, 0);
+  // The largest list a master may send: records, the closing 0, and padding.
+  bytes_t longest = body_head(29900);
+  add_record(longest, 0x81, server_a);
+  add_record(longest, 0x01, server_b, 16567);
+  longest.resize(64000 - 33, 0);
+  bytes_t too_long = longest;
+  too_long.push_back(0);
 
   bytes_t head_only = body_head(29900);
   const bytes_t empty43 = seal(head_only, nonce);
@@ -92,6 +97,7 @@ TEST_F(RankedStore, VerifyAndInstallOverTheEdgeCases) {
       {"version 2", seal(typical, nonce, 2), 1, 0},
       {"record cut short", seal(cut_short, nonce), 0, 1},
       {"8001 records", seal(full, nonce), 0, 8000},
+      {"64000 bytes", seal(longest, nonce), 0, 2},
       {"64001 bytes", seal(too_long, nonce), 1, 0},
   };
   for (const auto& c : cases) {

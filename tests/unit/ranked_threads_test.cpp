@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/bytes.h"
+#include "platform/native/test_controls.h"
 #include "ranked/ranked_refresh.h"
 #include "ranked/ranked_store.h"
 #include "ranked_fixture.h"
@@ -46,6 +50,7 @@ class RankedThreads : public redirect_test::redirect_fixture {
     ranked::ranked_reset();
   }
   void TearDown() override {
+    platform::test::clear_test_points();
     ranked::ranked_reset();
     ranked::last_success_ms = 0;
     redirect_fixture::TearDown();
@@ -86,6 +91,46 @@ TEST_F(RankedThreads, LookupsSeeTheOldListOrTheNewNeverAMix) {
   for (auto& t : readers) t.join();
   EXPECT_GT(lookups.load(), 0);
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// A reader held in the middle of a lookup (the table in hand, its count
+// raised, the search not begun) while two installs replace the list: the
+// second install must build elsewhere than in the held table, and the reader
+// answers from the list it started with.  Without the reader count the held
+// table is the first free one and is rebuilt under the reader.
+TEST_F(RankedThreads, ReaderHeldAcrossTwoInstallsAnswersFromItsList) {
+  const bytes_t first = list_blob(1, 300), second = list_blob(2, 40), third = list_blob(3, 40);
+  ASSERT_EQ(ranked::install_ranked_blob(first.data(), first.size()), 0);
+  std::mutex m;
+  std::condition_variable cv;
+  bool holding = false, go_on = false;
+  platform::test::set_test_point("ranked_lookup_holding", [&] {
+    std::unique_lock<std::mutex> lock(m);
+    holding = true;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(20), [&] { return go_on; });
+  });
+  const uint8_t own[4] = {10, 1, 0, 7};  // on the first list only
+  uint32_t address;
+  std::memcpy(&address, own, 4);
+  bool found = false;
+  std::thread reader([&] { found = ranked::ranked_lookup(address, bytes::to_network_u16(29900)); });
+  {
+    std::unique_lock<std::mutex> lock(m);
+    EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return holding; }));
+  }
+  platform::test::set_test_point("ranked_lookup_holding", nullptr);
+  EXPECT_EQ(ranked::install_ranked_blob(second.data(), second.size()), 0);
+  EXPECT_EQ(ranked::install_ranked_blob(third.data(), third.size()), 0);
+  {
+    std::lock_guard<std::mutex> lock(m);
+    go_on = true;
+  }
+  cv.notify_all();
+  reader.join();
+  EXPECT_TRUE(found) << "the held lookup answered from a list it did not start with";
+  EXPECT_FALSE(ranked::ranked_lookup(address, bytes::to_network_u16(29900)));
+  EXPECT_EQ(ranked::ranked_count(), 240u);
 }
 
 TEST_F(RankedThreads, TwoRefreshesAtOnceKeepTheirFragmentsApart) {

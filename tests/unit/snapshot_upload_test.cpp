@@ -1,5 +1,5 @@
 // The upload of one snapshot against the reference statistics web server on
-// 127.0.0.1:80: the request byte for byte, the snapshot as the service decodes
+// 127.0.0.1 (its port 80 mapped to one of the test's own): the request byte for byte, the snapshot as the service decodes
 // it, each kind of reply, a refusing first address, and a silent server.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -46,9 +47,12 @@ class SnapshotUpload : public snapshot_test::snapshot_fixture {
     server_.add_provider(snapshot_test::provider);
     std::string error;
     ASSERT_TRUE(server_.start(&error)) << error;
+    platform::test::map_send_port(snapshot::upload_port, server_.port());
   }
   void TearDown() override {
     server_.stop();
+    platform::test::set_stream_send(nullptr);
+    platform::test::map_send_port(snapshot::upload_port, 0);
     snapshot_fixture::TearDown();
   }
   snapshot::snapshot_record make(const std::string& data) {
@@ -63,7 +67,8 @@ class SnapshotUpload : public snapshot_test::snapshot_fixture {
     return r;
   }
 
-  service::stats_http_server server_{snapshot_test::keys()};
+  // On a port of its own: the library's connections to port 80 come here.
+  service::stats_http_server server_{snapshot_test::keys(), 0};
 };
 
 TEST_F(SnapshotUpload, RequestGoesOutByteForByte) {
@@ -283,6 +288,37 @@ TEST_F(SnapshotUpload, PeerThatNeverReads) {
   snapshot::release_snapshot(r);
 }
 
+// A peer that takes a little every few seconds: the whole request takes many
+// times the stall limit, but no gap reaches it, so all of it goes out and the
+// service accepts the snapshot.  The peer's pace is set on the test clock
+// (every wait lasts a second there), and what it takes goes on to the server.
+TEST_F(SnapshotUpload, SlowButSteadyPeerGetsTheWholeSnapshot) {
+  const std::string data(30000, 's');
+  snapshot::snapshot_record r = make(data);
+  constexpr size_t taken_each_time = 2000;
+  constexpr uint64_t gap_ms = snapshot::send_stall_ms * 4 / 10;
+  simulated_waits waits(1000);
+  uint64_t next_take = platform::monotonic_ms();
+  size_t taken = 0;
+  platform::test::set_stream_send([&](platform::socket_handle s, const void* bytes, size_t length) {
+    if (platform::monotonic_ms() < next_take) return 0;
+    next_take = platform::monotonic_ms() + gap_ms;
+    const ssize_t n = ::send(static_cast<int>(s), bytes, std::min(length, taken_each_time), MSG_NOSIGNAL);
+    if (n > 0) taken += static_cast<size_t>(n);
+    return n < 0 ? -1 : static_cast<int>(n);
+  });
+  snapshot::send_report report;
+  EXPECT_EQ(snapshot::send_snapshot(r, &report), snapshot::send_delivered) << report.failure;
+  platform::test::set_stream_send(nullptr);
+  const size_t total = size_t{r.header_length} + r.body_length;
+  EXPECT_EQ(taken, total);
+  EXPECT_GT(waits.elapsed_ms(), 3 * snapshot::send_stall_ms) << "the send outlasted the stall limit";
+  const auto seen = server_.snapshots();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(std::string(seen[0].data.begin(), seen[0].data.end()), data);
+  snapshot::release_snapshot(r);
+}
+
 // A listener whose queue is full leaves a connection attempt unanswered: it
 // gives up after the connect limit with a time-out.
 TEST_F(SnapshotUpload, UnansweredConnectGivesUp) {
@@ -292,10 +328,13 @@ TEST_F(SnapshotUpload, UnansweredConnectGivesUp) {
   ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
-  sa.sin_port = htons(snapshot::upload_port);
+  sa.sin_port = 0;
   sa.sin_addr.s_addr = ip(127, 0, 0, 1);
   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
   ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t length = sizeof sa;
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &length), 0);
+  platform::test::map_send_port(snapshot::upload_port, ntohs(sa.sin_port));
   // Fill the accept queue: later attempts get no answer at all.
   std::vector<int> fillers;
   for (int i = 0; i < 3; ++i) {

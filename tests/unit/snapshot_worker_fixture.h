@@ -8,8 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "service/session_responder.h"
 #include "service/stats_http_server.h"
+#include "platform/native/test_controls.h"
 #include "snapshot/queue_folder.h"
+#include "snapshot/session_exchange.h"
+#include "snapshot/snapshot_send.h"
 #include "snapshot/snapshot_body.h"
 #include "snapshot/worker.h"
 #include "snapshot_fixture.h"
@@ -25,6 +29,7 @@ class worker_fixture : public snapshot_fixture {
     state_ = uploads_only();
     std::string error;
     ASSERT_TRUE(web_.start(&error)) << error;
+    platform::test::map_send_port(snapshot::upload_port, web_.port());
   }
   // A worker whose session exchange is never due: most tests here are about
   // uploads alone.
@@ -38,7 +43,17 @@ class worker_fixture : public snapshot_fixture {
     snapshot::worker_stop();
     platform::socket_close(state_.session_socket);
     web_.stop();
+    platform::test::map_send_port(snapshot::upload_port, 0);
+    platform::test::map_send_port(snapshot::session_port, 0);
+    platform::test::clear_test_points();
     snapshot_fixture::TearDown();
+  }
+  // A session responder on a port of its own, where the library's session
+  // requests go.
+  static bool start_responder(service::session_responder& responder) {
+    if (!responder.start()) return false;
+    platform::test::map_send_port(snapshot::session_port, responder.port());
+    return true;
   }
   static void submit(uint32_t sequence) { submit_data(sequence, "snap-" + std::to_string(sequence)); }
   static void submit_data(uint32_t sequence, const std::string& data, bool keep = false) {
@@ -70,7 +85,7 @@ class worker_fixture : public snapshot_fixture {
     return out;
   }
 
-  service::stats_http_server web_{snapshot_test::keys()};
+  service::stats_http_server web_{snapshot_test::keys(), 0};
   snapshot::worker_state state_;
 };
 

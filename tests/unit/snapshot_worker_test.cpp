@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -209,13 +213,22 @@ TEST_F(SnapshotWorker, HourLongOutageWithARestart) {
 
 TEST_F(SnapshotWorker, SessionExchangesOnceTheBlockIsFilledThenEveryMinute) {
   state_ = snapshot::worker_state{};
-  service::session_responder responder(snapshot_test::keys());
+  service::session_responder responder(snapshot_test::keys(), 0);
   responder.add_provider(snapshot_test::provider);
   responder.set_flags(3);
-  ASSERT_TRUE(responder.start());
+  ASSERT_TRUE(start_responder(responder));
+  // The requests a pass sends are read off the seam (the pass runs on this
+  // thread); the responder's count is then awaited until it has read them all.
+  int sent = 0;
   const auto requests_after = [&](uint64_t now) {
+    std::vector<std::string> calls;
+    platform::test::record_seam_calls(&calls);
     snapshot::worker_pass(state_, now);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    platform::test::record_seam_calls(nullptr);
+    sent += static_cast<int>(std::count(calls.begin(), calls.end(), "udp_send_to"));
+    for (int waited = 0; responder.requests() < sent && waited < 5000; waited += 5)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(responder.requests(), sent) << "every request sent was read, no other";
     return responder.requests();
   };
 
@@ -248,9 +261,9 @@ TEST_F(SnapshotWorker, SessionExchangesOnceTheBlockIsFilledThenEveryMinute) {
 TEST_F(SnapshotWorker, SessionSocketWhoseHandleIsGoneIsReplaced) {
   state_ = snapshot::worker_state{};
   using fault = platform::test::socket_fault;
-  service::session_responder responder(snapshot_test::keys());
+  service::session_responder responder(snapshot_test::keys(), 0);
   responder.add_provider(snapshot_test::provider);
-  ASSERT_TRUE(responder.start());
+  ASSERT_TRUE(start_responder(responder));
   text::copy_bounded(block_->provider_id, sizeof block_->provider_id, snapshot_test::provider);
   block_->start_time = 1799990000;
   const struct {
@@ -283,14 +296,89 @@ TEST_F(SnapshotWorker, SessionSocketWhoseHandleIsGoneIsReplaced) {
   responder.stop();
 }
 
+// A producer thread submits while a second thread runs the worker's passes;
+// every snapshot arrives once, in order, and the queue ends empty.  Now and
+// then the worker is held inside its dequeue (the oldest record taken, its
+// slot not yet freed) while the producer submits: the queue's lock keeps the
+// submission out until the slot is freed.  Without it the new record moves
+// the sorted slots, the slot freed is another record's, and one snapshot
+// arrives twice while the one after it never does.
+TEST_F(SnapshotWorker, ProducerBesideTheWorkerEachArrivesOnceInOrder) {
+  constexpr uint32_t total = 60;
+  std::mutex m;
+  std::condition_variable cv;
+  bool hold_next = false, held = false, submitted = false;
+  platform::test::set_test_point("dequeue_taking", [&] {
+    std::unique_lock<std::mutex> lock(m);
+    if (!hold_next) return;
+    hold_next = false;
+    held = true;
+    cv.notify_all();
+    // With the lock kept, the producer's submission waits for this dequeue:
+    // the bound lets the dequeue go on.
+    cv.wait_for(lock, std::chrono::milliseconds(300), [&] { return submitted; });
+  });
+  const auto wait_for = [](const std::function<bool()>& done) {
+    for (int waited = 0; !done() && waited < 20000; waited += 1)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+  };
+  std::atomic<bool> stop{false};
+  std::thread worker([&] {
+    for (uint64_t now = 1000; !stop.load(); ++now) snapshot::worker_pass(state_, now);
+    redirect_test::release_thread_answer_block();  // the name hook's, for this thread
+  });
+  std::thread producer([&] {
+    for (uint32_t sequence = 1; sequence <= total; ++sequence) {
+      const bool forced = sequence % 20 == 10;
+      // Room for what comes, so that the queue never evicts.
+      EXPECT_TRUE(wait_for([&] { return snapshot::queue_count() + (forced ? 2 : 1) <= snapshot::queue_slots; }));
+      if (!forced) {
+        submit(sequence);
+        continue;
+      }
+      {
+        std::lock_guard<std::mutex> lock(m);
+        hold_next = true;
+        held = submitted = false;
+      }
+      submit(sequence);  // something for the worker to take
+      {
+        std::unique_lock<std::mutex> lock(m);
+        EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return held; }));
+      }
+      submit(++sequence);
+      {
+        std::lock_guard<std::mutex> lock(m);
+        submitted = true;
+      }
+      cv.notify_all();
+    }
+  });
+  producer.join();
+  EXPECT_TRUE(wait_for([&] { return web_.snapshots().size() >= total && snapshot::queue_count() == 0; }));
+  stop = true;
+  worker.join();
+  std::vector<std::string> expected;
+  for (uint32_t sequence = 1; sequence <= total; ++sequence)
+    expected.push_back("snap-" + std::to_string(sequence));
+  EXPECT_EQ(arrived(), expected);
+  EXPECT_EQ(snapshot::queue_count(), 0u);
+  EXPECT_EQ(log_text().find("discarded"), std::string::npos);
+}
+
 TEST_F(SnapshotWorker, ThreadUploadsAndStops) {
   ASSERT_EQ(snapshot::worker_start(), 0);
   EXPECT_EQ(snapshot::worker_start(), 0) << "a second start changes nothing";
   submit(1);
   EXPECT_TRUE(web_.wait_for_snapshots(1, 5000));
   snapshot::worker_stop();
+  // The thread has left: a new start finds no worker running and asks for a
+  // thread (which is refused here), so nothing can take what comes next.
+  platform::test::set_thread_start_failing(true);
+  EXPECT_EQ(snapshot::worker_start(), 1) << "the stopped worker still counts as running";
+  platform::test::set_thread_start_failing(false);
   submit(2);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
   EXPECT_EQ(web_.snapshots().size(), 1u) << "a stopped worker uploads nothing";
   EXPECT_EQ(snapshot::queue_count(), 1u);
 }

@@ -30,7 +30,7 @@ class stats_http_server {
  public:
   enum class fault {
     none,        // 200 OK for an accepted snapshot, 400 for one it cannot check
-    refuse,      // nothing listens: connections are refused
+    refuse,      // the port is bound but nothing listens: connections are refused
     answer_500,  // reads the request, answers 500 Internal Server Error
     no_newline,  // reads the request, answers "HTTP/1.1 200 OK" without any line end
     silent,      // reads the request, never answers, keeps the connection open
@@ -39,6 +39,8 @@ class stats_http_server {
     never_read,  // accepts the connection and never reads from it
   };
 
+  // Port 0: the system chooses one at the first start, and the server keeps
+  // it across restarts and fault changes (port() tells which).
   stats_http_server(const stats_keys& keys, uint16_t port = stats_http_port,
                     std::string address = "127.0.0.1");
   ~stats_http_server();
@@ -52,6 +54,7 @@ class stats_http_server {
   // Binds and serves; false with a reason when the port cannot be bound.
   bool start(std::string* error = nullptr);
   void stop();
+  uint16_t port() const { return port_; }
   // Takes effect for the next connection (the listener is rebound).
   bool set_fault(fault f);
   void set_slow_byte_ms(int ms) { slow_byte_ms_ = ms; }

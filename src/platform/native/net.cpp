@@ -26,6 +26,7 @@ uint16_t mapped_to[port_map_size] = {};
 std::function<void()> wait_hook;
 std::vector<uint32_t> resolved_addresses;
 test::stream_receive_fn stream_receive;
+test::stream_send_fn stream_send;
 std::map<socket_handle, test::socket_fault> socket_faults;
 // The socket library's references as Windows counts them: the library's own,
 // and the sockets it opened that a last cleanup would take away.
@@ -159,7 +160,7 @@ int tcp_connect(socket_handle s, uint32_t address, uint16_t port) {
   seam_calls::note("tcp_connect");
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(port);
+  to.sin_port = htons(mapped_port(port));
   to.sin_addr.s_addr = address;
   if (::connect(static_cast<int>(s), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return 0;
   if (errno == EINPROGRESS) return stream_in_progress;
@@ -187,6 +188,12 @@ int tcp_connect_result(socket_handle s) {
 int tcp_send(socket_handle s, const void* data, size_t length) {
   seam_calls::note("tcp_send");
   if (faulted(s)) return -1;
+  test::stream_send_fn fake;
+  {
+    std::lock_guard<std::mutex> hold(controls_guard);
+    fake = stream_send;
+  }
+  if (fake) return fake(s, data, length);
   ssize_t n = ::send(static_cast<int>(s), data, length, MSG_NOSIGNAL);
   if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : failed();
   return static_cast<int>(n);
@@ -304,6 +311,10 @@ void set_wait_hook(std::function<void()> hook) {
 void set_stream_receive(stream_receive_fn fn) {
   std::lock_guard<std::mutex> hold(controls_guard);
   stream_receive = std::move(fn);
+}
+void set_stream_send(stream_send_fn fn) {
+  std::lock_guard<std::mutex> hold(controls_guard);
+  stream_send = std::move(fn);
 }
 void set_resolved_addresses(const std::vector<uint32_t>& addresses) {
   std::lock_guard<std::mutex> hold(controls_guard);

@@ -30,9 +30,14 @@ void set_wait_hook(std::function<void()> hook);
 // real one): a test sees how the reader copes with what a platform may do.
 using stream_receive_fn = std::function<int(socket_handle s, void* buffer, size_t size)>;
 void set_stream_receive(stream_receive_fn fn);
-// Datagrams that the library sends to port `from` go to port `to` instead
-// (to 0 removes the mapping), so tests meet the library's fixed service ports
-// on ports of their own.
+// Replaces the send of stream sockets (an empty function restores the real
+// one): a test paces what a peer takes on its own clock.
+using stream_send_fn = std::function<int(socket_handle s, const void* data, size_t length)>;
+void set_stream_send(stream_send_fn fn);
+// Datagrams that the library sends to port `from`, and stream connections it
+// makes to it, go to port `to` instead (to 0 removes the mapping), so tests
+// meet the library's fixed service ports (80, 29950, 29951, 29960, ...) on
+// ports the system gave them, and two test runs on one machine never meet.
 void map_send_port(uint16_t from, uint16_t to);
 // resolve_ipv4 answers every name with these addresses (network order); an
 // empty list hands names to the machine's resolver again.
@@ -92,6 +97,11 @@ void set_real_gethostbyname(gethostbyname_fn fn);
 // through the platform seam ("open_file" with the path, "sendto", ...) into
 // the vector given, until called with nullptr.
 void record_seam_calls(std::vector<std::string>* into);
+
+// Runs fn on the thread that reaches the test point of that name (an empty
+// function removes it); fn may block to hold the thread there.
+void set_test_point(const char* name, std::function<void()> fn);
+void clear_test_points();
 
 // The next thread_start calls fail (as when the system cannot create a thread).
 void set_thread_start_failing(bool failing);

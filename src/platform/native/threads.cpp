@@ -2,7 +2,11 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <new>
+#include <string>
 
 #include "platform/native/seam_calls.h"
 #include "platform/native/test_controls.h"
@@ -85,8 +89,43 @@ int thread_slot_set(const thread_slot& slot, void* value) {
              : 1;
 }
 
+namespace {
+std::mutex points_guard;
+std::map<std::string, std::function<void()>> points;
+// Checked before the map: a library thread passing a test point pays one
+// load while no test has set any.
+std::atomic<bool> any_point{false};
+}  // namespace
+
+#ifndef OSTREL_NO_TEST_POINTS
+void test_point(const char* name) {
+  if (!any_point.load(std::memory_order_relaxed)) return;
+  std::function<void()> fn;
+  {
+    std::lock_guard<std::mutex> hold(points_guard);
+    auto it = points.find(name);
+    if (it == points.end()) return;
+    fn = it->second;
+  }
+  fn();
+}
+#endif
+
 namespace test {
 void set_thread_start_failing(bool failing) { start_failing.store(failing); }
+void set_test_point(const char* name, std::function<void()> fn) {
+  std::lock_guard<std::mutex> hold(points_guard);
+  if (fn)
+    points[name] = std::move(fn);
+  else
+    points.erase(name);
+  any_point.store(!points.empty());
+}
+void clear_test_points() {
+  std::lock_guard<std::mutex> hold(points_guard);
+  points.clear();
+  any_point.store(false);
+}
 }  // namespace test
 
 }  // namespace platform
