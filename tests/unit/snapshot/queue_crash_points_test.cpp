@@ -44,7 +44,7 @@ class QueueCrashPoints : public snapshot_test::worker_fixture {
   static uint32_t body_length_of(const std::string& data) { return 64 + static_cast<uint32_t>(data.size()); }
 
   std::vector<step> scenario() {
-    const auto submit = [this](const char* data) { return step{data, [data] { submit_kept(data); }}; };
+    const auto submit = [](const char* data) { return step{data, [data] { submit_kept(data); }}; };
     const auto pass = [this](uint64_t now) { return step{"", [this, now] { snapshot::worker_pass(state_, now); }}; };
     return {
         submit(datas[0]), submit(datas[1]), pass(100),        // a delivered
