@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include <cstdio>
@@ -52,8 +53,17 @@ std::string native_path(const char* path) {
   return p;
 }
 
-// false when the disk has stopped: the change must not happen.
-bool may_change() {
+std::function<void(const std::string&)> change_hook;
+
+// false when the disk has stopped: the change must not happen.  The hook runs
+// first, outside the lock: another writer acting just before this change.
+bool may_change(const std::string& target) {
+  std::function<void(const std::string&)> hook;
+  {
+    std::lock_guard<std::mutex> hold(guard);
+    hook = change_hook;
+  }
+  if (hook) hook(target);
   std::lock_guard<std::mutex> hold(guard);
   if (change_limit >= 0 && changes_made >= change_limit) {
     change_refused = true;
@@ -130,7 +140,7 @@ FILE* open_file(const char* path, const char* mode) {
   if (mode[0] == 'a' && stopped()) return nullptr;
   const bool writes = mode[0] == 'w' || std::strchr(mode, '+') != nullptr;
   if (writes) {
-    if (!may_change() || full()) return nullptr;
+    if (!may_change(native) || full()) return nullptr;
     mark_unflushed(native, true);  // a stdio stream is never flushed to the disk
   }
   return std::fopen(native.c_str(), mode);
@@ -161,8 +171,8 @@ int file_status(const char* path) {
 
 int replace_file(const char* from, const char* to) {
   seam_calls::note("replace_file", to);
-  if (!may_change()) return 1;
   const std::string a = native_path(from), b = native_path(to);
+  if (!may_change(b)) return 1;
   if (std::rename(a.c_str(), b.c_str()) != 0) return 1;
   carry_unflushed(a, b);
   return 0;
@@ -170,33 +180,33 @@ int replace_file(const char* from, const char* to) {
 
 void remove_file(const char* path) {
   seam_calls::note("remove_file", path);
-  if (!may_change()) return;
   const std::string p = native_path(path);
+  if (!may_change(p)) return;
   if (std::remove(p.c_str()) == 0) mark_unflushed(p, false);
 }
 
 int write_new_file(const char* path, const void* data, size_t size) {
   seam_calls::note("write_new_file", path);
   const std::string p = native_path(path);
-  if (!may_change()) return 1;
+  if (!may_change(p)) return 1;
   const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return 1;
   // The bytes are a second change: a disk that stops here leaves the empty
   // file behind, as a process killed between the two would.
-  const bool written = may_change() && !full() && write_whole(fd, data, size) && sync_file(fd) == 0;
+  const bool written = may_change(p) && !full() && write_whole(fd, data, size) && sync_file(fd) == 0;
   const bool closed = ::close(fd) == 0;
   if (written && closed) {
     mark_unflushed(p, false);
     return 0;
   }
-  if (may_change()) ::unlink(p.c_str());
+  if (may_change(p)) ::unlink(p.c_str());
   return 1;
 }
 
 int move_file_exclusive(const char* from, const char* to) {
   seam_calls::note("move_file_exclusive", to);
-  if (!may_change()) return 1;
   const std::string a = native_path(from), b = native_path(to);
+  if (!may_change(b)) return 1;
   if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) != 0) {
     // A file system without the flag: a link is just as exclusive, and a
     // crash before the old name goes leaves a second name of the same bytes,
@@ -212,8 +222,8 @@ int move_file_exclusive(const char* from, const char* to) {
 
 int replace_file_durable(const char* from, const char* to) {
   seam_calls::note("replace_file_durable", to);
-  if (!may_change()) return 1;
   const std::string a = native_path(from), b = native_path(to);
+  if (!may_change(b)) return 1;
   if (std::rename(a.c_str(), b.c_str()) != 0) return 1;
   carry_unflushed(a, b);
   sync_folder_of(b);
@@ -259,6 +269,11 @@ void power_cut() {
   std::lock_guard<std::mutex> hold(guard);
   for (const std::string& path : unflushed) ::truncate(path.c_str(), 0);
   unflushed.clear();
+}
+
+void set_file_change_hook(std::function<void(const std::string& target)> hook) {
+  std::lock_guard<std::mutex> hold(guard);
+  change_hook = std::move(hook);
 }
 
 void set_disk_full(bool is_full) {

@@ -72,6 +72,10 @@ bool disk_stopped();
 // A power cut: every file written through a stream (never flushed to the
 // disk) comes back empty, also under the name it was moved to since.
 void power_cut();
+// Runs hook (with the native path of the file a change is about to touch)
+// before every change to the disk, on the changing thread: another process
+// acting at that moment.  An empty function removes it.
+void set_file_change_hook(std::function<void(const std::string& target)> hook);
 // A full disk: files can be created but no bytes written to them.
 void set_disk_full(bool full);
 // With false, what the library flushes counts as on the disk (for a power

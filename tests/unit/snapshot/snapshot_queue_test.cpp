@@ -262,6 +262,33 @@ TEST_F(SnapshotQueueFolder, FilesOfAnotherRunningServerAreLeftToIt) {
       << "in the order of the numbers they were written with";
 }
 
+// Another server of the same user writes the very number this one is about
+// to take, just before it takes it: the claim fails and moves on to the next
+// number, and the other's file stays whole.  A look for the name, then a
+// move that replaces, would overwrite it.
+TEST_F(SnapshotQueueFolder, AnotherServerWritingTheSameNumberFirstKeepsItsFile) {
+  submit('x');
+  std::vector<uint8_t> theirs = file_bytes("queued-00.hsq");
+  snapshot::format_queue_head(theirs.data(), 9, snapshot_test::test_date, 70, 4343, 0);
+  restart();  // takes 'x' over as number 00 again; start from an empty folder
+  drain_bodies();
+  platform::test::set_process_image_name(4343, "\\Device\\HarddiskVolume1\\w32ded\\game.exe");
+  bool written = false;
+  platform::test::set_file_change_hook([&](const std::string& target) {
+    if (written || target.find("queued-00.hsq") == std::string::npos) return;
+    written = true;
+    put_file("queued-00.hsq", theirs);
+  });
+  submit('o');
+  platform::test::set_file_change_hook(nullptr);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(file_bytes("queued-00.hsq"), theirs);
+  EXPECT_EQ(queue_files(), (std::vector<std::string>{"queued-00.hsq", "queued-01.hsq"}));
+  EXPECT_EQ(drain_bodies(), (std::vector<std::pair<uint32_t, int>>{{2, 'o'}}));
+  EXPECT_EQ(file_bytes("queued-00.hsq"), theirs) << "delivering ours leaves theirs";
+  platform::test::clear_process_image_names();
+}
+
 TEST_F(SnapshotQueueFolder, FolderThatCannotBeWrittenLeavesTheQueueInMemory) {
   // A per-user folder below a plain file can be neither made nor written.
   working_folder::write("blocker", "not a folder");
