@@ -82,7 +82,7 @@ long peak_rss_kib() {
 void queue_file(const fs::path& path) {
   static const std::vector<uint8_t> head = [] {
     std::vector<uint8_t> whole(snapshot::qf_body + snapshot::queue_file_max_body);
-    snapshot::format_queue_head(whole.data(), 1, 1800000000, snapshot::queue_file_max_body, 4242);
+    snapshot::format_queue_head(whole.data(), 1, 1800000000, snapshot::queue_file_max_body, 4242, 0);
     whole.resize(snapshot::qf_body);
     return whole;
   }();
