@@ -132,6 +132,11 @@ int library_process_detach(bool process_ending) {
   return library_detach();
 }
 
+int library_thread_detach() {
+  redirect::thread_answer_block_release();
+  return 0;
+}
+
 int library_detach() {
 #ifndef _WIN32
   // Native builds (tests) reuse one process: the worker must not outlive the
@@ -140,6 +145,9 @@ int library_detach() {
   core::start_gate_reset();
 #endif
   redirect::address_table_release();
+  // Other threads' blocks stay with the process heap: an unload while they
+  // run cannot reach their slots.
+  redirect::thread_answer_block_release();
   redirect::answer_slot_release();
   delete core::service;
   core::service = nullptr;

@@ -13,6 +13,8 @@ int library_detach();
 // no lock is taken (the system reclaims it all).  Only a real unload runs
 // library_detach.  Always 0.
 int library_process_detach(bool process_ending);
+// Thread detach: frees what the library kept for the ending thread.  Always 0.
+int library_thread_detach();
 // The tables of the network state (load time); 1 when one cannot be allocated.
 int network_state_init();
 // The look-up cache files into the address table (first call); 1 without tables.

@@ -91,6 +91,12 @@ void lock_release(lock* l);
 // Starts a detached thread running body(arg).  Returns 0 on success.
 int thread_start(void (*body)(void*), void* arg);
 
+// Blocks that live as long as a thread and are freed when it ends, at thread
+// detach under the loader lock: only the process heap's functions may run
+// there, not the C runtime's.  Zero-filled; null when out of memory.
+void* thread_block_alloc(size_t size);
+void thread_block_free(void* block);
+
 struct thread_slot {
   uintptr_t index;
   int valid;

@@ -139,9 +139,9 @@ void worker_body(void*) {
   }
   platform::socket_close(state.session_socket);
 #ifndef _WIN32
-  // The name hook keeps one answer block a thread; this thread is ending.
-  delete[] static_cast<uint8_t*>(platform::thread_slot_get(redirect::answer_slot));
-  platform::thread_slot_set(redirect::answer_slot, nullptr);
+  // The DLL's thread detach frees the name hook's answer block; native
+  // threads have none, so the ending worker frees its own.
+  redirect::thread_answer_block_release();
 #endif
   running.store(false);
 }

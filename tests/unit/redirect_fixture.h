@@ -49,12 +49,9 @@ inline uint32_t openssl_name_key(const std::string& name) {
   return key;
 }
 
-// Frees the calling thread's answer block (the library keeps it for the
-// thread's life); test threads call it before they end.
-inline void release_thread_answer_block() {
-  delete[] static_cast<uint8_t*>(platform::thread_slot_get(redirect::answer_slot));
-  platform::thread_slot_set(redirect::answer_slot, nullptr);
-}
+// Frees the calling thread's answer block as the DLL's thread detach does;
+// test threads call it before they end.
+inline void release_thread_answer_block() { redirect::thread_answer_block_release(); }
 
 // Installs payload as a verified answer to a request made of fixed values.
 inline int install_payload(const std::vector<uint8_t>& payload) {

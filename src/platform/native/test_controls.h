@@ -109,6 +109,8 @@ void clear_test_points();
 
 // The next thread_start calls fail (as when the system cannot create a thread).
 void set_thread_start_failing(bool failing);
+// Thread blocks allocated and not yet freed (the answer blocks' heap).
+long thread_blocks_live();
 
 // Makes every send, wait and receive through the library's own helpers on
 // socket s fail with fault (socket_fault::none removes it), as the real calls

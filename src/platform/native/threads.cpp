@@ -2,6 +2,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -66,6 +67,25 @@ int thread_start(void (*body)(void*), void* arg) {
   pthread_detach(t);
   return 0;
 }
+
+namespace {
+std::atomic<long> live_thread_blocks{0};
+}
+void* thread_block_alloc(size_t size) {
+  seam_calls::note("thread_block_alloc");
+  void* block = std::calloc(1, size);
+  if (block) ++live_thread_blocks;
+  return block;
+}
+void thread_block_free(void* block) {
+  seam_calls::note("thread_block_free");
+  if (!block) return;
+  --live_thread_blocks;
+  std::free(block);
+}
+namespace test {
+long thread_blocks_live() { return live_thread_blocks.load(); }
+}  // namespace test
 
 thread_slot thread_slot_alloc() {
   seam_calls::note("thread_slot_alloc");

@@ -49,6 +49,14 @@ int thread_start(void (*body)(void*), void* arg) {
   return 0;
 }
 
+// "Dynamic-Link Library Best Practices" allows the heap functions of
+// KERNEL32 in DllMain, while the dynamic C runtime's malloc and free are not
+// safe there; GetProcessHeap's heap lives as long as the process.
+void* thread_block_alloc(size_t size) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size); }
+void thread_block_free(void* block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
 thread_slot thread_slot_alloc() {
   DWORD index = TlsAlloc();
   if (index == TLS_OUT_OF_INDEXES) return {0, 0};

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "base/spacing.h"
+#include "library/startup.h"
+#include "platform/native/test_controls.h"
 #include "redirect/host_entry.h"
 #include "redirect/host_rewrite.h"
 #include "redirect/name_hook.h"
@@ -161,6 +163,25 @@ TEST_F(NameHook, AnswersShareTheThreadsBlockAndThreadsHaveTheirOwn) {
   t.join();
   EXPECT_NE(other, first);
   EXPECT_EQ(answered_address(first), "10.0.0.2") << "untouched by the other thread";
+}
+
+// A host resolving on short-lived worker threads: each thread's block goes
+// at its thread detach, so the blocks alive stay those of living threads.
+TEST_F(NameHook, AThreadsBlockIsFreedAsTheThreadEnds) {
+  install({{"one.legacy.test", {ip(10, 0, 0, 1)}}});
+  ASSERT_NE(redirect::name_hook("one.legacy.test"), &real_marker);
+  const long before = platform::test::thread_blocks_live();
+  for (int i = 0; i < 50; ++i) {
+    std::thread t([] {
+      EXPECT_EQ(answered_address(redirect::name_hook("one.legacy.test")), "10.0.0.1");
+      library::library_thread_detach();
+      library::library_thread_detach();  // a second detach finds nothing to free
+    });
+    t.join();
+  }
+  EXPECT_EQ(platform::test::thread_blocks_live(), before);
+  EXPECT_EQ(answered_address(redirect::name_hook("one.legacy.test")), "10.0.0.1")
+      << "the calling thread keeps its own";
 }
 
 TEST_F(NameHook, WithoutAnAnswerBlockTheRealResolverAnswers) {
