@@ -311,6 +311,14 @@ void stats_http_server::handle_raw(int client) {
                               std::to_string(text.size()) + "\r\nConnection: keep-alive\r\n\r\n" + text;
     ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
     hold_open(client, stopping_, true);
+  } else if (fault_ == fault::status) {
+    const std::string reply = "HTTP/1.1 " + std::to_string(status_.load()) +
+                              " Not Now\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n"
+                              "Connection: close\r\n\r\n";
+    ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+  } else if (fault_ == fault::reset) {
+    linger abortive{1, 0};  // close sends RST rather than FIN
+    ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
   } else if (fault_ == fault::slow) {
     static const char reply[] =
         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"

@@ -308,6 +308,7 @@ std::string run(const std::string& line, bool& done) {
   if (run_registry_command(cmd, in, extended)) return extended;
   if (run_name_command(cmd, in, extended)) return extended;
   if (run_script_command(cmd, in, extended)) return extended;
+  if (run_soak_command(cmd, in, extended)) return extended;
   if (cmd == "invalid") return invalid_battery();
   if (cmd == "ordinals") return resolve_ordinals();
   if (cmd == "bench_passthrough") {
@@ -320,6 +321,11 @@ std::string run(const std::string& line, bool& done) {
 }
 
 }  // namespace
+
+std::string run_line(const std::string& line) {
+  bool done = false;  // "exit" ends only the command loop
+  return run(line, done);
+}
 
 std::string describe_host(const hostent* h) {
   std::string s = "name=" + std::string(h->h_name ? h->h_name : "(null)");

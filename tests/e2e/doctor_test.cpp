@@ -220,7 +220,7 @@ TEST(DoctorUnderWine, FoldersNamedInTheCodePage) {
   fs::remove(game + "/logs/ostrel");
   fs::remove(game + "/logs");
   EXPECT_EQ(wine_through_files(game, "ostrel-tool.exe doctor", "", &out), 0) << out;
-  EXPECT_NE(out.find("hostsim.exe: " + store_logs), std::string::npos) << out;
+  EXPECT_NE(out.find("hostsim.exe: " + store_logs + "\\"), std::string::npos) << out;
   EXPECT_EQ(out.find("logging is off"), std::string::npos) << out;
 
   fs::remove_all(game);

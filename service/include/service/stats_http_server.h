@@ -37,6 +37,8 @@ class stats_http_server {
     slow,        // answers 200 OK a byte at a time (slow_byte_ms apart)
     keep_alive,  // reads and judges the request, answers with keep-alive, never closes
     never_read,  // accepts the connection and never reads from it
+    status,      // reads the request, answers the status of set_status (408, 429...)
+    reset,       // reads the request, then resets the connection (RST, no answer)
   };
 
   // Port 0: the system chooses one at the first start, and the server keeps
@@ -58,6 +60,7 @@ class stats_http_server {
   // Takes effect for the next connection (the listener is rebound).
   bool set_fault(fault f);
   void set_slow_byte_ms(int ms) { slow_byte_ms_ = ms; }
+  void set_status(int status) { status_ = status; }
   // A snapshot whose deciphered data is exactly data is answered with status
   // (and not accepted); status 0 removes the switch.
   void refuse_data(const std::string& data, int status);
@@ -87,6 +90,7 @@ class stats_http_server {
   uint16_t port_;
   std::string address_;
   std::atomic<int> slow_byte_ms_{20};
+  std::atomic<int> status_{429};
   std::atomic<int> connections_{0};
   std::function<void(const snapshot_seen&)> callback_;
 

@@ -278,7 +278,11 @@ folder_read gather_folder(const std::string& folder, int64_t now) {
     if (!exe.log_name.empty()) {
       exe.log = read_file(join(folder, exe.log_name), log_tail_limit, true);
       if (!r.virtual_store.empty()) {
-        exe.virtual_log_path = r.virtual_store + "\\" + exe.log_name;
+        // One kind of separator in a path the player may copy into Explorer.
+        std::string name = exe.log_name;
+        for (char& c : name)
+          if (c == '/') c = '\\';
+        exe.virtual_log_path = r.virtual_store + "\\" + name;
         exe.virtual_log = read_file(exe.virtual_log_path, log_tail_limit, true);
       }
     }
