@@ -2,7 +2,8 @@
 # The whole test suite on a fresh Debian 12 machine: installs what it needs,
 # builds ostrel.dll and the native builds, then runs every tier:
 #   native unit tests and Wine end-to-end tests (ASan+UBSan build),
-#   the Windows unit tier under Wine, the unit tests again under TSan,
+#   the Windows unit tier under Wine, a five-minute soak of both modes under
+#   Wine, the unit tests again under TSan,
 #   a short smoke run of every fuzz target, and the players' release built
 #   twice from scratch and compared byte for byte; the benchmarks are built only.
 set -euo pipefail
@@ -101,6 +102,7 @@ else
   runner=("${wine_runner[@]}")
   run_tier "end to end (Wine)" --test-dir build/native-asan -L e2e
   run_tier "Windows unit (Wine)" --test-dir build/dll
+  run_tier "soak, short (Wine)" --test-dir build/native-asan -L soak
   runner=()
 fi
 TSAN_OPTIONS="halt_on_error=1" run_tier "unit (TSan)" --test-dir build/native-tsan -L unit -j "$jobs"

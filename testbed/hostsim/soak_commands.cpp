@@ -1,6 +1,7 @@
 // hostsim commands for long runs, where the host does many things at once:
 //   resources              the process's private bytes, handle count, thread
-//                          count and live heap blocks (all heaps), one sample
+//                          count and live heap blocks (all heaps), one sample;
+//                          where a counter reads 0 (Wine), counted otherwise
 //   par CMD ;; CMD ...     each command on a thread of its own, all released
 //                          at once, the threads ending with their command;
 //                          the answers in order, joined by " ;; "
@@ -54,6 +55,36 @@ unsigned long heap_blocks() {
   return count;
 }
 
+// Committed private memory, region by region: what PrivateUsage counts, for
+// systems that leave that counter at 0 (Wine does).
+unsigned long private_committed() {
+  unsigned long total = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;
+       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    if (region.RegionSize == 0) break;
+  }
+  return total;
+}
+
+// Open handles found by asking about each handle value in turn, for systems
+// whose handle count is always 0 (Wine's is): handle values are multiples of
+// 4 given lowest first, so the search ends after a long run of unused ones.
+unsigned long handles_probed() {
+  unsigned long count = 0, unused = 0;
+  DWORD flags = 0;
+  for (uintptr_t value = 4; unused < 2048; value += 4) {
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+      ++count;
+      unused = 0;
+    } else {
+      ++unused;
+    }
+  }
+  return count;
+}
+
 std::string resources() {
   PROCESS_MEMORY_COUNTERS_EX memory{};
   memory.cb = sizeof memory;
@@ -63,10 +94,22 @@ std::string resources() {
   DWORD handles = 0;
   if (!GetProcessHandleCount(GetCurrentProcess(), &handles))
     return "err handles " + std::to_string(GetLastError());
-  char text[160];
-  std::snprintf(text, sizeof text, "ok private=%lu handles=%lu threads=%lu heap_blocks=%lu",
-                static_cast<unsigned long>(memory.PrivateUsage), static_cast<unsigned long>(handles),
-                thread_count(), heap_blocks());
+  unsigned long private_bytes = static_cast<unsigned long>(memory.PrivateUsage);
+  const char* memory_source = "counter";
+  if (private_bytes == 0) {
+    private_bytes = private_committed();
+    memory_source = "regions";
+  }
+  const char* handle_source = "counter";
+  if (handles == 0) {
+    handles = handles_probed();
+    handle_source = "probed";
+  }
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "ok private=%lu handles=%lu threads=%lu heap_blocks=%lu private_from=%s handles_from=%s",
+                private_bytes, static_cast<unsigned long>(handles), thread_count(), heap_blocks(),
+                memory_source, handle_source);
   return text;
 }
 

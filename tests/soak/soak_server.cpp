@@ -204,8 +204,7 @@ server_report server_load::run() {
       service_.web.set_status(p.status);
       service_.web.set_fault(p.what);
       current = p.name;
-      if (report_.schedule.empty() || report_.schedule.back().find(p.name) == std::string::npos)
-        report_.schedule.push_back(std::to_string(static_cast<int>(t)) + " s " + p.name);
+      report_.schedule.push_back(std::to_string(static_cast<int>(t)) + " s " + p.name);
     }
     if (!killed && t >= seconds_ / 4) {
       kill_server();

@@ -252,6 +252,30 @@ TEST_F(SnapshotUpload, KeepAliveReplyEndsAtItsBody) {
   snapshot::release_snapshot(r);
 }
 
+// "Come back later" and a connection reset after the request are passing
+// troubles: the snapshot is tried again, never counted as refused, and a
+// 4xx that is not one of those is a refusal.
+TEST_F(SnapshotUpload, BusyAndResetRepliesAreTriedAgainOtherRefusalsAreNot) {
+  struct reply_case {
+    fault what;
+    int status;
+    int outcome;
+  };
+  for (const reply_case& c : {reply_case{fault::status, 408, snapshot::send_transient},
+                              reply_case{fault::status, 429, snapshot::send_transient},
+                              reply_case{fault::status, 403, snapshot::send_refused},
+                              reply_case{fault::reset, 0, snapshot::send_transient}}) {
+    server_.set_status(c.status);
+    ASSERT_TRUE(server_.set_fault(c.what));
+    snapshot::snapshot_record r = make("busy");
+    snapshot::send_report report;
+    EXPECT_EQ(snapshot::send_snapshot(r, &report), c.outcome) << c.status;
+    EXPECT_EQ(report.outcome, c.outcome) << c.status;
+    EXPECT_EQ(server_.accepted(), 0u);
+    snapshot::release_snapshot(r);
+  }
+}
+
 // On Windows a reset connection stays readable and every receive fails: one
 // failed receive must end the read, not poll on until the deadline.
 TEST_F(SnapshotUpload, FailedReceiveEndsTheRead) {
