@@ -107,6 +107,8 @@ int main(int argc, char** argv) {
   row("server: dropped with a logged reason", n(server.dropped_logged), true);
   row("server: lost", n(server.lost), server.lost == 0);
   row("server: delivered twice", n(server.delivered_twice), server.delivered_twice == 0);
+  row("server: delivered and dropped too", n(server.both), server.both <= server.kills);
+  row("server: files left in the queue folder", n(server.files_left), server.files_left == 0);
   row("server: delivered, never submitted", n(server.delivered_unknown), server.delivered_unknown == 0);
   row("server: killed and started again", n(server.kills), server.kills > 0);
   row("server: session exchanges answered", n(server.exchanges), server.exchanges > 0);

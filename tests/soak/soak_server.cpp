@@ -91,6 +91,7 @@ class server_load {
   clock_type::time_point started_, process_started_;
   long next_number_ = 0;
   std::vector<long> submitted_;
+  std::string queue_folder_;
 };
 
 bool server_load::start_server() {
@@ -175,6 +176,15 @@ void server_load::count_deliveries() {
   }
   report_.dropped_logged = drops_logged();
   report_.lost = std::max(0L, report_.submitted - report_.delivered_once - report_.dropped_logged);
+  // A server killed while it uploads cannot know whether the service got the
+  // snapshot: it drops it with a line rather than send it twice.
+  report_.both = std::max(0L, report_.delivered_once + report_.dropped_logged - report_.submitted);
+  std::error_code ec;
+  report_.files_left = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(queue_folder_, ec)) {
+    ++report_.files_left;
+    note("left in the queue folder: " + entry.path().filename().string());
+  }
 }
 
 server_report server_load::run() {
@@ -188,8 +198,12 @@ server_report server_load::run() {
   }
   const std::string appdata = server_.command("appdata");
   server_.stop();
-  if (appdata.rfind("ok ", 0) == 0)
-    std::filesystem::remove_all(e2e::unix_path(appdata.substr(3) + "\\Ostrel\\snapshots"), ec);
+  if (appdata.rfind("ok ", 0) != 0) {
+    report_.failure = "appdata: " + appdata;
+    return report_;
+  }
+  queue_folder_ = e2e::unix_path(appdata.substr(3) + "\\Ostrel\\snapshots");
+  std::filesystem::remove_all(queue_folder_, ec);
   service_.web.clear();
   started_ = clock_type::now();
   if (!start_server()) return report_;
