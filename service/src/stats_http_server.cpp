@@ -256,6 +256,26 @@ void hold_open(int client, const std::atomic<bool>& stopping, bool read) {
   }
 }
 
+int stats_http_server::judge_raw(int client, const std::string& raw, std::string& text) {
+  if (!request_complete(raw)) {
+    text = "no whole request";
+    return 400;
+  }
+  const size_t end = raw.find("\r\n\r\n");
+  const std::string head = raw.substr(0, end + 2);
+  const auto header = [&](const std::string& name) {
+    const size_t at = head.find("\r\n" + name + ": ");
+    if (at == std::string::npos) return std::string();
+    const size_t value = at + 4 + name.size();
+    return head.substr(value, head.find("\r\n", value) - value);
+  };
+  sockaddr_in peer{};
+  socklen_t peer_length = sizeof peer;
+  ::getpeername(client, reinterpret_cast<sockaddr*>(&peer), &peer_length);
+  return judge(raw.substr(end + 4), header("Content-Length"), header("X-Ostrel-tsdata"),
+               peer.sin_addr.s_addr, text);
+}
+
 void stats_http_server::handle_raw(int client) {
   if (fault_ == fault::never_read) {
     hold_open(client, stopping_, false);
@@ -288,23 +308,8 @@ void stats_http_server::handle_raw(int client) {
       if (::poll(&p, 1, 50) > 0 && ::recv(client, buffer, sizeof buffer, 0) <= 0) break;
     }
   } else if (fault_ == fault::keep_alive) {
-    const size_t end = raw.find("\r\n\r\n");
-    std::string text = "no whole request";
-    int status = 400;
-    if (request_complete(raw)) {
-      const std::string head = raw.substr(0, end + 2);
-      const auto header = [&](const std::string& name) {
-        const size_t at = head.find("\r\n" + name + ": ");
-        if (at == std::string::npos) return std::string();
-        const size_t value = at + 4 + name.size();
-        return head.substr(value, head.find("\r\n", value) - value);
-      };
-      sockaddr_in peer{};
-      socklen_t peer_length = sizeof peer;
-      ::getpeername(client, reinterpret_cast<sockaddr*>(&peer), &peer_length);
-      status = judge(raw.substr(end + 4), header("Content-Length"), header("X-Ostrel-tsdata"),
-                     peer.sin_addr.s_addr, text);
-    }
+    std::string text;
+    const int status = judge_raw(client, raw, text);
     const std::string reply = "HTTP/1.1 " + std::to_string(status) +
                               (status == 200 ? " OK" : " Refused") +
                               "\r\nContent-Type: text/plain\r\nContent-Length: " +
@@ -320,11 +325,15 @@ void stats_http_server::handle_raw(int client) {
     linger abortive{1, 0};  // close sends RST rather than FIN
     ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
   } else if (fault_ == fault::slow) {
-    static const char reply[] =
-        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n"
-        "Connection: close\r\n\r\nOK";
-    for (size_t i = 0; i + 1 < sizeof reply && !stopping_; ++i) {
-      if (::send(client, reply + i, 1, MSG_NOSIGNAL) != 1) break;
+    // Judged like any upload, so that what it accepts is on record: a slow
+    // 200 is a delivery.
+    std::string text;
+    const int status = judge_raw(client, raw, text);
+    const std::string reply = "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Refused") +
+                              "\r\nContent-Type: text/plain\r\nContent-Length: " +
+                              std::to_string(text.size()) + "\r\nConnection: close\r\n\r\n" + text;
+    for (size_t i = 0; i < reply.size() && !stopping_; ++i) {
+      if (::send(client, reply.data() + i, 1, MSG_NOSIGNAL) != 1) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(slow_byte_ms_.load()));
     }
   }

@@ -107,6 +107,7 @@ class client_load {
   std::string ranked_file_;
   std::string ordinary_answer_;  // "localhost" as the plain copy resolves it
   std::map<std::string, std::set<std::string>> name_answers_;  // every address a name has had
+  std::vector<std::string> names_;  // the table's names, and "localhost" from the real resolver
   std::set<uint16_t> listed_;  // the list the library has installed
   int generation_ = 0;
   std::mt19937 random_{20261211};
@@ -139,7 +140,13 @@ bool client_load::prepare() {
       peers_.push_back(std::move(p));
     }
 
-  lookup_.map_name(deploy::master_host, {loopback()});
+  // The retired service's own names, as the reference service maps them for
+  // the server copy too; they never change.
+  for (const char* name : {deploy::master_host, deploy::retired_stats_host, deploy::retired_snapshot_host}) {
+    lookup_.map_name(name, {loopback()});
+    name_answers_[name].insert(address_text(loopback()));
+    names_.push_back(name);
+  }
   change_names();
   master_ = std::make_unique<service::master_server>(
       service::make_ranked_keys(deploy::ranked_key_chain, deploy::ranked_mac_chain, deploy::ranked_feedback),
@@ -176,6 +183,7 @@ void client_load::change_names() {
     const uint32_t address = htonl((10u << 24) | (99u << 16) | (static_cast<uint32_t>(generation_ % 250) << 8) |
                                    static_cast<uint32_t>(i + 1));
     lookup_.map_name(name, {address});
+    if (name_answers_[name].empty()) names_.push_back(name);
     name_answers_[name].insert(address_text(address));
   }
 }
@@ -253,8 +261,8 @@ bool client_load::batch() {
     line += " query " + s + " 127.0.0.1 " + std::to_string(p.server->port()) + " 5000 ;;";
   }
   for (int i = 0; i < lookups_per_batch; ++i) {
-    const unsigned pick = random_() % 7;
-    names.push_back(pick == 6 ? "localhost" : "soak-" + std::to_string(pick) + ".legacy.test");
+    const size_t pick = random_() % (names_.size() + 1);
+    names.push_back(pick == names_.size() ? "localhost" : names_[pick]);
     line += " resolve " + names.back() + " ;;";
   }
   line += " churn 4";

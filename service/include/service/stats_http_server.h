@@ -34,7 +34,7 @@ class stats_http_server {
     answer_500,  // reads the request, answers 500 Internal Server Error
     no_newline,  // reads the request, answers "HTTP/1.1 200 OK" without any line end
     silent,      // reads the request, never answers, keeps the connection open
-    slow,        // answers 200 OK a byte at a time (slow_byte_ms apart)
+    slow,        // judges the request, answers a byte at a time (slow_byte_ms apart)
     keep_alive,  // reads and judges the request, answers with keep-alive, never closes
     never_read,  // accepts the connection and never reads from it
     status,      // reads the request, answers the status of set_status (408, 429...)
@@ -83,6 +83,8 @@ class stats_http_server {
   // The verdict on one upload: the status to answer and its text.
   int judge(const std::string& body, const std::string& content_length, const std::string& tsdata,
             uint32_t from_address, std::string& text);
+  // judge for a request read by hand (the raw modes).
+  int judge_raw(int client, const std::string& raw, std::string& text);
   void serve_raw();
   void handle_raw(int client);
 
