@@ -108,6 +108,17 @@ TEST(Win32Platform, ThreadSlotIsPerThread) {
   EXPECT_FALSE(slot.valid);
 }
 
+// Thread blocks come from the process heap, zero-filled, and go back to it
+// (the thread detach frees them there, where the C runtime may not run).
+TEST(Win32Platform, ThreadBlocksAreZeroedProcessHeapBlocks) {
+  auto* block = static_cast<unsigned char*>(platform::thread_block_alloc(1024));
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 1024; ++i) ASSERT_EQ(block[i], 0) << i;
+  EXPECT_GE(HeapSize(GetProcessHeap(), 0, block), 1024u);
+  platform::thread_block_free(block);
+  platform::thread_block_free(nullptr);
+}
+
 TEST(Win32Platform, LockSerialisesThreads) {
   platform::lock* l = platform::lock_create();
   ASSERT_NE(l, nullptr);
