@@ -20,7 +20,8 @@ for preset in dll native-asan; do
   cmake --preset "$preset" >/dev/null
   cmake --build "build/$preset" -j "$jobs" >/dev/null
 done
-export OSTREL_WIN_BIN="$PWD/build/dll"
+# A planted fault's build may be named instead (the folder of ostrel.dll and testbed/).
+export OSTREL_WIN_BIN="${OSTREL_WIN_BIN:-$PWD/build/dll}"
 soak=(build/native-asan/tests/soak/ostrel_soak "$minutes")
 if bash scripts/wine-probe.sh >/dev/null 2>&1; then
   exec "${soak[@]}"
