@@ -48,21 +48,30 @@ int wine_console(const std::string& dir, const std::string& command,
                  const std::vector<std::pair<std::string, std::string>>& answers,
                  std::string* out) {
   const std::string out_file = dir + "/../e2e-doctor-console.txt";
+  const std::string tty_file = dir + "/../e2e-doctor-console.tty";
   const std::string script = dir + "/../e2e-doctor-console.sh";
+  // Keys typed while the terminal is still in line mode are echoed and held
+  // as a line, and Enter arrives as a line feed the console does not take
+  // for Enter: on a loaded machine the question can show before Wine's
+  // console has put the terminal in raw mode, so each answer waits for that.
   std::string feed;
   for (const auto& [question, keys] : answers)
     feed += "  n=0; until strip | grep -qF -- '" + question +
-            "'; do sleep 1; n=$((n+1)); [ $n -lt 240 ] || exit 0; done; printf '" + keys + "'\n";
+            "' && raw; do sleep 1; n=$((n+1)); [ $n -lt 240 ] || exit 0; done; printf '" + keys + "'\n";
   std::ofstream(script) << "out='" << out_file << "'\n"
                         << "strip() { sed 's/\\x1b\\[[0-9;?]*[A-Za-z]//g' \"$out\" 2>/dev/null | tr -d ' \\t\\r\\n'; }\n"
+                        << "raw() { t=$(cat '" << tty_file << "' 2>/dev/null) && [ -n \"$t\" ] && "
+                        << "stty -F \"$t\" -a 2>/dev/null | grep -qw -- -icanon; }\n"
                         << "feed() {\n" << feed << "  sleep 5\n}\n"
-                        << "cd '" << dir << "' && feed | timeout 300 script -qec 'wine " << command
-                        << "' /dev/null > \"$out\" 2>&1\n";
+                        << "rm -f '" << tty_file << "'\n"
+                        << "cd '" << dir << "' && feed | timeout 300 script -qec 'tty > \"" << tty_file
+                        << "\"; wine " << command << "' /dev/null > \"$out\" 2>&1\n";
   int status = -1;
   run_capture("bash '" + script + "'", &status);
   const bytes_t text = read_all(out_file);
   const std::string raw(text.begin(), text.end());
   fs::remove(out_file);
+  fs::remove(tty_file);
   fs::remove(script);
   out->clear();
   for (size_t i = 0; i < raw.size(); ++i) {
