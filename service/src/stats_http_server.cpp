@@ -314,7 +314,9 @@ void stats_http_server::handle_raw(int client) {
                               (status == 200 ? " OK" : " Refused") +
                               "\r\nContent-Type: text/plain\r\nContent-Length: " +
                               std::to_string(text.size()) + "\r\nConnection: keep-alive\r\n\r\n" + text;
-    ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+    if (::send(client, reply.data(), reply.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(reply.size()) &&
+        status == 200)
+      ++unconfirmed_;
     hold_open(client, stopping_, true);
   } else if (fault_ == fault::status) {
     const std::string reply = "HTTP/1.1 " + std::to_string(status_.load()) +
@@ -332,10 +334,14 @@ void stats_http_server::handle_raw(int client) {
     const std::string reply = "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Refused") +
                               "\r\nContent-Type: text/plain\r\nContent-Length: " +
                               std::to_string(text.size()) + "\r\nConnection: close\r\n\r\n" + text;
-    for (size_t i = 0; i < reply.size() && !stopping_; ++i) {
-      if (::send(client, reply.data() + i, 1, MSG_NOSIGNAL) != 1) break;
+    size_t sent = 0;
+    for (; sent < reply.size() && !stopping_; ++sent) {
+      if (::send(client, reply.data() + sent, 1, MSG_NOSIGNAL) != 1) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(slow_byte_ms_.load()));
     }
+    // The library gave up on the reply (its deadline) after the upload was
+    // taken: it cannot know, and will send the snapshot again or drop it.
+    if (sent < reply.size() && status == 200) ++unconfirmed_;
   }
 }
 
@@ -366,6 +372,7 @@ void stats_http_server::clear() {
   rejections_.clear();
   raw_requests_.clear();
   connections_ = 0;
+  unconfirmed_ = 0;
 }
 
 }  // namespace service

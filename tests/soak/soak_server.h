@@ -15,7 +15,8 @@ struct server_report {
   long submitted = 0, declined = 0;  // glsSendSnapshot's True and anything else
   long delivered_once = 0, delivered_twice = 0, delivered_unknown = 0;
   long dropped_logged = 0, lost = 0;
-  long both = 0;          // delivered and dropped too: once per kill at most
+  long both = 0;          // delivered and dropped too
+  long unconfirmed = 0;   // taken by the web server, its reply cut at the library's deadline
   long files_left = -1;   // in the queue folder at the end
   long kills = 0, script_lines = 0, echoed = 0, exchanges = 0;
   std::vector<std::string> schedule;  // the faults, as they were set

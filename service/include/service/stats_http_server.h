@@ -71,6 +71,9 @@ class stats_http_server {
   // library, the others by hand), exactly as they arrived.
   std::vector<std::string> raw_requests() const;
   int connections() const { return connections_.load(); }
+  // Uploads accepted whose 200 reply did not go out whole (the client had
+  // given up on it): the client cannot know they arrived.
+  int unconfirmed() const { return unconfirmed_.load(); }
   // Snapshots accepted so far (each one answered 200 OK).
   size_t accepted() const;
   bool wait_for_snapshots(size_t count, int timeout_ms) const;
@@ -94,6 +97,7 @@ class stats_http_server {
   std::atomic<int> slow_byte_ms_{20};
   std::atomic<int> status_{429};
   std::atomic<int> connections_{0};
+  std::atomic<int> unconfirmed_{0};
   std::function<void(const snapshot_seen&)> callback_;
 
   std::mutex control_;  // start, stop, fault changes
